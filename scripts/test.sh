@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, builds, and runs the whole suite, first in build/
+# and then with AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/.
+# Exits non-zero on any failure; the last line counts the tests that passed and failed.
+set -uo pipefail
+source "$(dirname "$0")/common.sh"
+cd "$repo_root"
+
+passed=0
+failed=0
+broken=()
+
+# Runs ctest in a build directory and adds its counts to the totals.
+run_suite() {
+  local name=$1 dir=$2
+  echo "== $name: running tests in $dir"
+  local log="$repo_root/$dir/ctest.log"
+  ctest --test-dir "$repo_root/$dir" --output-on-failure --timeout 600 -j2 2>&1 | tee "$log"
+  local line total bad
+  line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+  if [ -z "$line" ]; then
+    broken+=("$name: ctest gave no result")
+    return
+  fi
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+  bad=$(sed -E 's/.*, ([0-9]+) tests? failed.*/\1/' <<<"$line")
+  passed=$((passed + total - bad))
+  failed=$((failed + bad))
+}
+
+# Builds a directory and runs its suite; a build that fails counts as broken.
+build_and_run() {
+  local name=$1 dir=$2
+  shift 2
+  echo "== $name: building $dir"
+  if configure_and_build "$dir" "$@"; then
+    run_suite "$name" "$dir"
+  else
+    broken+=("$name: build failed")
+  fi
+}
+
+ensure_packages "${base_packages[@]}" || broken+=("packages could not be installed")
+
+build_and_run native build
+build_and_run sanitizers build-asan -DCARTDUMP_SANITIZE=ON
+
+for b in "${broken[@]}"; do echo "BROKEN: $b"; done
+status=0
+[ "$failed" -eq 0 ] && [ ${#broken[@]} -eq 0 ] || status=1
+echo "scripts/test.sh: $passed passed, $failed failed${broken:+, ${#broken[@]} broken}"
+exit $status

@@ -1,0 +1,128 @@
+// The device model itself: what the stand-in for the device does with the bytes it is given.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "link/sector.h"
+#include "sim/device.h"
+
+namespace cartdump::sim {
+namespace {
+
+std::vector<uint8_t> framed_sector(uint8_t group, uint8_t command, uint32_t address, uint16_t length) {
+  std::vector<uint8_t> s(kSectorSize, 0);
+  s[1] = group;
+  s[2] = command;
+  for (int i = 0; i < 4; ++i) s[3 + i] = static_cast<uint8_t>(address >> (8 * i));
+  s[7] = static_cast<uint8_t>(length);
+  s[8] = static_cast<uint8_t>(length >> 8);
+  frame_sectors(s.data(), kSectorSize);
+  return s;
+}
+
+void send(Device& device, const std::vector<uint8_t>& file) {
+  device.truncate_command_file();
+  device.write_command_file(0, file.data(), file.size());
+}
+
+DeviceConfig with_rom(size_t size) {
+  DeviceConfig config;
+  config.rom.resize(size);
+  for (size_t i = 0; i < size; ++i) config.rom[i] = static_cast<uint8_t>(i + 1);
+  return config;
+}
+
+TEST(DeviceModel, RejectsDamagedSectorsAndChangesNothing) {
+  Device device(with_rom(64));
+  send(device, framed_sector(0x10, 0x03, kN64RomBase, 16));
+  const std::vector<uint8_t> reply = device.reply_file;
+
+  struct Damage {
+    const char* what;
+    size_t byte;
+    Outcome outcome;
+  };
+  const Damage cases[] = {
+      {"payload byte", 100, Outcome::bad_crc},
+      {"crc byte", 511, Outcome::bad_crc},
+      {"marker", 0, Outcome::bad_marker},
+  };
+  for (const Damage& d : cases) {
+    SCOPED_TRACE(d.what);
+    std::vector<uint8_t> s = framed_sector(0x10, 0x03, kN64RomBase + 32, 16);
+    s[d.byte] ^= 0x40;
+    send(device, s);
+    EXPECT_EQ(device.log.back().outcome, d.outcome);
+    EXPECT_EQ(device.reply_file, reply);
+  }
+  EXPECT_EQ(device.accepted, 1u);
+  EXPECT_EQ(device.rejected, 3u);
+}
+
+TEST(DeviceModel, UnknownCommandsAreRecordedAsRejected) {
+  Device device;
+  send(device, framed_sector(0x10, 0x7E, 0, 0));
+  send(device, framed_sector(0x55, 0x01, 0, 0));
+  ASSERT_EQ(device.log.size(), 2u);
+  EXPECT_EQ(device.log[0].outcome, Outcome::unknown_command);
+  EXPECT_EQ(device.log[1].outcome, Outcome::unknown_command);
+  EXPECT_EQ(device.rejected, 2u);
+}
+
+TEST(DeviceModel, AWriteDeliveredInPiecesRunsEverySectorOnce) {
+  Device device(with_rom(0x10000));
+  std::vector<uint8_t> file;
+  for (uint32_t k = 0; k < 5; ++k) {
+    const std::vector<uint8_t> s = framed_sector(0x10, 0x03, kN64RomBase + k, 2);
+    file.insert(file.end(), s.begin(), s.end());
+  }
+  device.truncate_command_file();
+  // Pieces that end inside a sector, as a host's write may arrive.
+  const size_t cuts[] = {0, 300, 1024, 1500, 2560};
+  for (size_t i = 0; i + 1 < std::size(cuts); ++i) {
+    device.write_command_file(cuts[i], file.data() + cuts[i], cuts[i + 1] - cuts[i]);
+  }
+  ASSERT_EQ(device.log.size(), 5u);
+  for (uint32_t k = 0; k < 5; ++k) {
+    EXPECT_EQ(device.log[k].address, kN64RomBase + k);
+    EXPECT_EQ(device.log[k].outcome, Outcome::accepted);
+  }
+  EXPECT_EQ(device.command_file, file);
+}
+
+TEST(DeviceModel, N64ReadsPastTheCartridgeSeeTheFloatingBus) {
+  Device device(with_rom(4));
+  send(device, framed_sector(0x10, 0x03, kN64RomBase, 8));
+  const uint8_t expected[] = {1, 2, 3, 4, 0x00, 0x04, 0x00, 0x06};
+  EXPECT_EQ(std::memcmp(device.reply_file.data(), expected, 8), 0);
+}
+
+TEST(DeviceModel, IdentityBlockLayout) {
+  DeviceConfig config;
+  config.name = "READER";
+  config.boot = true;
+  config.second_block = true;
+  config.second_name = "BOOT LOADER 2";
+  config.device_id = {1, 2, 3, 4, 5, 6, 7, 8};
+  Device device(config);
+  const uint8_t* block = device.reply_file.data() + kIdentityOffset;
+  EXPECT_EQ(device.reply_file.size(), 9216u);
+  EXPECT_STREQ(reinterpret_cast<const char*>(block), "BOOTREADER");
+  EXPECT_STREQ(reinterpret_cast<const char*>(block + 256), "BOOT LOADER 2");
+  EXPECT_EQ(std::memcmp(block + 512, config.device_id.data(), 8), 0);
+}
+
+TEST(DeviceModel, IdentityRequestRepliesWithTheId) {
+  DeviceConfig config;
+  config.device_id = {9, 8, 7, 6, 5, 4, 3, 2};
+  Device device(config);
+  EXPECT_STREQ(reinterpret_cast<const char*>(device.reply_file.data() + kIdentityOffset), config.name.c_str());
+  EXPECT_EQ(device.reply_file[kIdentityOffset + 256], 0) << "no second block";
+  send(device, framed_sector(0xF0, 0x04, 0, 0));
+  EXPECT_EQ(std::memcmp(device.reply_file.data(), config.device_id.data(), 8), 0);
+}
+
+}  // namespace
+}  // namespace cartdump::sim
