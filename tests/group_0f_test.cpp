@@ -202,7 +202,7 @@ TEST_F(Group0f, SectorEraseLeavesTheNeighbours) {
   const Case cases[] = {{0x10000, 0x10000}, {0x2ABCD, 0x20000}, {0xF0000, 0xF0000}, {0x1F0123, 0xF0000}, {0x5, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.address);
-    restart();
+    device().g0f = sim::FlashChip{};  // a fresh chip
     const std::vector<uint8_t> before = read_chip();
     g0f_erase_sector(c.address);
     const std::vector<uint8_t> after = read_chip();
@@ -227,7 +227,7 @@ TEST_F(Group0f, ABrokenSequenceErasesNothing) {
   };
   for (size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(i);
-    restart();
+    device().g0f = sim::FlashChip{};  // a fresh chip
     const std::vector<uint8_t> before = flash();
     for (const sim::BusAccess& w : cases[i]) {
       g0f_write_byte(w.address, w.value);
