@@ -16,7 +16,11 @@ struct GroupEntry {
 };
 
 constexpr GroupEntry kGroups[] = {
+    {0x07, execute_group_07},
+    {0x0F, execute_group_0f},
     {0x10, execute_group_10},
+    {0x11, execute_group_11},
+    {0x14, execute_group_14},
     {0xF0, execute_group_f0},
 };
 

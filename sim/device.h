@@ -15,6 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "sim/group_07.h"
+#include "sim/group_0f.h"
+#include "sim/group_11.h"
+#include "sim/group_14.h"
+
 namespace cartdump::sim {
 
 inline constexpr uint32_t kReplyAreaSize = 8192;      // replies start at offset 0 of the reply file
@@ -64,6 +69,11 @@ struct Device {
   uint32_t n64_last_address = 0;  // carried by command 0x02
   bool n64_ready = false;         // set by command 0x01
 
+  CfiChip g07;       // group 0x07: a flash chip in query mode
+  FlashChip g0f;     // group 0x0F: a flash chip with its command state machine
+  ByteWriter g11;    // group 0x11: byte writes into the dump file
+  BankedCart g14;    // group 0x14: banked memory and the register pair
+
   // The command file is created anew (or truncated): what follows is a new batch.
   void truncate_command_file();
   // Bytes of the command file at offset, as the host's write delivers them (a large write may come
@@ -89,7 +99,11 @@ uint32_t sector_field(const uint8_t* sector, size_t offset, size_t width);
 
 // Group handlers: execute one valid sector, fill in the record's address and length, return false
 // for a command the group does not know.
+bool execute_group_07(Device& device, const uint8_t* sector, SectorRecord& record);
+bool execute_group_0f(Device& device, const uint8_t* sector, SectorRecord& record);
 bool execute_group_10(Device& device, const uint8_t* sector, SectorRecord& record);
+bool execute_group_11(Device& device, const uint8_t* sector, SectorRecord& record);
+bool execute_group_14(Device& device, const uint8_t* sector, SectorRecord& record);
 bool execute_group_f0(Device& device, const uint8_t* sector, SectorRecord& record);
 
 }  // namespace cartdump::sim
