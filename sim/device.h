@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/service_state.h"
+
 namespace cartdump::sim {
 
 inline constexpr uint32_t kReplyAreaSize = 8192;      // replies start at offset 0 of the reply file
@@ -64,6 +66,8 @@ struct Device {
   uint32_t n64_last_address = 0;  // carried by command 0x02
   bool n64_ready = false;         // set by command 0x01
 
+  ServiceState service;  // group 0xF0 and the HID face
+
   // The command file is created anew (or truncated): what follows is a new batch.
   void truncate_command_file();
   // Bytes of the command file at offset, as the host's write delivers them (a large write may come
@@ -83,6 +87,9 @@ struct Device {
   void execute(const uint8_t* sector);
   size_t executed_bytes_ = 0;
 };
+
+// The name as the device shows it: "BOOT" in front when it is not there already.
+std::string with_boot_marker(const std::string& text);
 
 // Little-endian field of a received sector.
 uint32_t sector_field(const uint8_t* sector, size_t offset, size_t width);
