@@ -39,11 +39,11 @@ void put_string(std::vector<uint8_t>& area, size_t offset, const std::string& te
   area[offset + n] = 0;
 }
 
+}  // namespace
+
 std::string with_boot_marker(const std::string& text) {
   return text.rfind("BOOT", 0) == 0 ? text : "BOOT" + text;
 }
-
-}  // namespace
 
 const char* outcome_name(Outcome outcome) {
   switch (outcome) {

@@ -19,6 +19,7 @@
 #include "sim/group_0f.h"
 #include "sim/group_11.h"
 #include "sim/group_14.h"
+#include "sim/service_state.h"
 
 namespace cartdump::sim {
 
@@ -73,6 +74,7 @@ struct Device {
   FlashChip g0f;     // group 0x0F: a flash chip with its command state machine
   ByteWriter g11;    // group 0x11: byte writes into the dump file
   BankedCart g14;    // group 0x14: banked memory and the register pair
+  ServiceState service;  // group 0xF0 and the HID face
 
   // The command file is created anew (or truncated): what follows is a new batch.
   void truncate_command_file();
@@ -93,6 +95,9 @@ struct Device {
   void execute(const uint8_t* sector);
   size_t executed_bytes_ = 0;
 };
+
+// The name as the device shows it: "BOOT" in front when it is not there already.
+std::string with_boot_marker(const std::string& text);
 
 // Little-endian field of a received sector.
 uint32_t sector_field(const uint8_t* sector, size_t offset, size_t width);

@@ -1,0 +1,100 @@
+// The operating system's side of the HID report link: what hid_link.cpp needs from the host and
+// nothing more. One implementation per platform (hid_posix.cpp on hidapi's hidraw flavour,
+// hid_win32.cpp); the unit tests put a fake behind the same functions.
+//
+// The portable link above keeps the device list, the filters and their order, the 516-byte limit,
+// the report id, when each direction's lock is taken and let go, and the results. A backend
+// enumerates, opens, describes, moves one report at a time, and provides the locks themselves.
+//
+// How each platform meets the interface:
+//
+//   hidapi (Linux, macOS): the set is a snapshot of hid_enumerate(0, 0), one interface per device
+//   path; hid_open_path opens it; hid_get_device_info gives vendor, product, usage page and usage;
+//   a read is hid_read_timeout into the bytes after the report id, a write is hid_write of the
+//   whole report (report id 0 first). hidapi transfers are synchronous, so nothing is still in
+//   flight when a transfer returns. The link state is hid_init and a mutex per direction. The
+//   error code is the errno of the failed call, its text strerror's.
+//
+//   Windows: the link state is, per direction, an unnamed manual-reset event created signalled
+//   (CreateEventA) and a CRITICAL_SECTION (InitializeCriticalSection; the locks are
+//   EnterCriticalSection and LeaveCriticalSection). The set is SetupDiGetClassDevsA on the HidD_GetHidGuid class with
+//   DIGCF_PRESENT | DIGCF_DEVICEINTERFACE; an interface by index is SetupDiEnumDeviceInterfaces
+//   (ERROR_NO_MORE_ITEMS: end) and its path comes from SetupDiGetDeviceInterfaceDetailA, asked
+//   twice (size, then record), the record freed once the path is copied. Open is CreateFileA with
+//   GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+//   FILE_FLAG_OVERLAPPED. Attributes are HidD_GetAttributes; caps are HidD_GetPreparsedData,
+//   HidP_GetCaps and HidD_FreePreparsedData. A transfer resets its direction's event, starts
+//   ReadFile or WriteFile with an OVERLAPPED whose hEvent is that event, treats ERROR_IO_PENDING as
+//   under way, waits with WaitForSingleObject; on WAIT_TIMEOUT (or a failed wait) it calls CancelIo
+//   and then GetOverlappedResult with bWait = TRUE, so that the cancelled transfer has let go of
+//   the report buffer and the OVERLAPPED before the call returns; otherwise GetOverlappedResult
+//   with bWait = FALSE gives the byte count. The error code is GetLastError() taken at the failure
+//   (before the cancel, which may change it), its text FormatMessageA from the system message
+//   table in the default language.
+#pragma once
+
+#include <cstdint>
+
+namespace cartdump {
+
+// A backend's opened HID interface (Windows: the overlapped file handle).
+struct HidBackendDevice;
+// A backend's snapshot of the present HID interfaces, in the host's enumeration order.
+struct HidInterfaceSet;
+
+inline constexpr uint32_t kHidPathCapacity = 1024;
+
+enum class HidDirection : uint8_t { read, write };
+
+enum class HidInterfaceStatus : uint8_t {
+  found,   // path holds the interface's device path
+  failed,  // there is an interface at this index but its path could not be had: skip it
+  end,     // no interface at this index: the enumeration is over
+};
+
+enum class HidTransferStatus : uint8_t { done, timed_out, failed };
+
+struct HidTransferResult {
+  HidTransferStatus status = HidTransferStatus::failed;
+  uint32_t transferred = 0;  // bytes moved, report id included, as the platform counts them
+};
+
+// The link state that lives until the process ends: a lock per direction (and on Windows a
+// completion event per direction). Called once, before the first enumeration that may open a
+// device, so before any transfer.
+void hid_backend_create_link_state();
+
+// A direction's lock, taken before a transfer starts and let go once it has been dealt with.
+void hid_backend_lock(HidDirection direction);
+void hid_backend_unlock(HidDirection direction);
+
+// The present HID interfaces; null when the set cannot be had.
+HidInterfaceSet* hid_backend_open_set();
+void hid_backend_close_set(HidInterfaceSet* set);
+
+// The device path of the interface at a running index (0, 1, 2, ...), NUL-terminated.
+HidInterfaceStatus hid_backend_interface_path(HidInterfaceSet* set, uint32_t index, char* path,
+                                              uint32_t capacity);
+
+// Opens a device path for reading and writing; null on failure.
+HidBackendDevice* hid_backend_open(const char* path);
+void hid_backend_close(HidBackendDevice* device);
+
+// Vendor and product ids of an opened device; false when they cannot be had.
+bool hid_backend_attributes(HidBackendDevice* device, uint16_t& vendor_id, uint16_t& product_id);
+// Usage page and usage of the device's top-level collection; false when they cannot be had.
+bool hid_backend_caps(HidBackendDevice* device, uint16_t& usage_page, uint16_t& usage);
+
+// One report of length bytes (report id in byte 0, then the payload) read into or written from
+// report, waiting at most timeout_ms. A transfer that times out is cancelled, and the call
+// returns only once the platform has let go of report. On failure the error code and text below
+// describe it.
+HidTransferResult hid_backend_transfer(HidBackendDevice* device, HidDirection direction, uint8_t* report,
+                                       uint32_t length, uint32_t timeout_ms);
+
+// The code of the last failure the host reported, and the host's text for a code (empty when the
+// host has none), at most capacity - 1 characters and a NUL.
+long hid_backend_error_code();
+void hid_backend_error_text(long code, char* text, uint32_t capacity);
+
+}  // namespace cartdump

@@ -1,0 +1,50 @@
+#include "tests/support/fake_drive_walk.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "link/drive_walk.h"
+
+namespace cartdump {
+namespace {
+
+test::FakeDriveWalk walk;
+
+}  // namespace
+
+std::vector<DriveVolume> drive_walk_volumes() {
+  ++walk.listings;
+  std::vector<DriveVolume> volumes;
+  for (const test::FakeVolume& v : walk.volumes) {
+    DriveVolume volume;
+    v.root.copy(volume.root.data(), volume.root.size() - 1);
+    volume.removable = v.removable;
+    v.root.copy(volume.device.data(), volume.device.size() - 1);  // the root names the volume
+    volumes.push_back(volume);
+  }
+  return volumes;
+}
+
+bool drive_walk_label(const DriveVolume& volume, char* label, uint32_t capacity) {
+  label[0] = '\0';
+  const std::string root(volume.root.data());
+  walk.label_requests.push_back(root);
+  const auto it = std::find_if(walk.volumes.begin(), walk.volumes.end(),
+                               [&](const test::FakeVolume& v) { return v.root == root; });
+  if (it == walk.volumes.end() || it->label.empty()) {
+    return false;
+  }
+  const size_t n = std::min<size_t>(it->label.size(), capacity - 1);
+  std::memcpy(label, it->label.data(), n);
+  label[n] = '\0';
+  return true;
+}
+
+namespace test {
+
+FakeDriveWalk& fake_drive_walk() { return walk; }
+
+void fake_drive_walk_reset() { walk = FakeDriveWalk{}; }
+
+}  // namespace test
+}  // namespace cartdump
