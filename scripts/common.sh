@@ -5,6 +5,8 @@ repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # The packages the native build, the tests and the simulator need.
 base_packages=(cmake ninja-build g++ googletest pkg-config libfuse3-dev fuse3 libhidapi-dev)
+# The Windows cross build and Wine, which runs its tests.
+windows_packages=(g++-mingw-w64-x86-64 wine64)
 
 # Installs whichever of the given packages are missing; skips apt entirely when all are present.
 ensure_packages() {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The test command: installs what is missing, builds, and runs the whole suite, first in build/
-# and then with AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/.
+# The test command: installs what is missing, builds, and runs the whole suite, first in build/,
+# then with AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/, then cross-built for
+# Windows in build-win/ and run under Wine.
 # Exits non-zero on any failure; the last line counts the tests that passed and failed.
 set -uo pipefail
 source "$(dirname "$0")/common.sh"
@@ -40,10 +41,44 @@ build_and_run() {
   fi
 }
 
+# The Windows build: cross-built with MinGW-w64, its suite run under Wine in a prefix of its own.
+# The prefix's Wine server is held for the whole suite, which saves seconds per test program.
+wine_prefix=
+release_wine() {
+  if [ -n "$wine_prefix" ]; then
+    "$repo_root/scripts/wine-run.sh" "$wine_prefix" --release
+  fi
+  wine_prefix=
+}
+trap release_wine EXIT
+
+build_and_run_windows() {
+  local name=$1 dir=$2
+  echo "== $name: building $dir"
+  if ! ensure_packages "${windows_packages[@]}"; then
+    broken+=("$name: packages could not be installed")
+    return
+  fi
+  if ! configure_and_build "$dir" -DCMAKE_TOOLCHAIN_FILE="$repo_root/cmake/mingw-w64-x86_64.cmake"; then
+    broken+=("$name: build failed")
+    return
+  fi
+  local prefix="$repo_root/$dir/wineprefix"
+  if ! "$repo_root/scripts/wine-run.sh" "$prefix"; then
+    broken+=("$name: the Wine prefix could not be created")
+    return
+  fi
+  wine_prefix=$prefix
+  "$repo_root/scripts/wine-run.sh" "$prefix" --hold || echo "$name: no Wine server held; tests start slower"
+  run_suite "$name" "$dir"
+  release_wine
+}
+
 ensure_packages "${base_packages[@]}" || broken+=("packages could not be installed")
 
 build_and_run native build
 build_and_run sanitizers build-asan -DCARTDUMP_SANITIZE=ON
+build_and_run_windows windows build-win
 
 for b in "${broken[@]}"; do echo "BROKEN: $b"; done
 status=0

@@ -97,6 +97,19 @@ TEST_F(FilePrimitives, AlignedReadsLandStraightInTheCallersMemory) {
   EXPECT_TRUE(std::equal(image, image + 2 * 8192, file.begin() + 8192));
 }
 
+TEST_F(FilePrimitives, ReadsShareTheFileWithAWriterThatHoldsItOpen) {
+  // The device side may hold the reply file open for writing while the host reads it.
+  const std::vector<uint8_t> data = pattern(2048);
+  const std::string p = path("T-DRIVER.DMP");
+  std::ofstream writer(p, std::ios::binary);
+  writer.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  writer.flush();
+  ASSERT_TRUE(writer.good());
+  std::vector<uint8_t> destination(1024, 0xCC);
+  EXPECT_EQ(read_file_unbuffered(p.c_str(), destination.data(), 1024, 512), 1024) << file_error_text();
+  EXPECT_TRUE(std::equal(destination.begin(), destination.end(), data.begin() + 512));
+}
+
 TEST_F(FilePrimitives, ReadsThatFindNothing) {
   const std::string p = path("T-DRIVER.DMP");
   std::vector<uint8_t> destination(1024, 0xCC);
