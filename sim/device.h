@@ -15,6 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "sim/group_0e.h"
+#include "sim/group_13.h"
+
 namespace cartdump::sim {
 
 inline constexpr uint32_t kReplyAreaSize = 8192;      // replies start at offset 0 of the reply file
@@ -45,6 +48,9 @@ struct DeviceConfig {
   bool second_block = false;           // the identity block carries a second "BOOT" block
   std::string second_name = "BOOT";    // the second block's text (given "BOOT" in front if it lacks it)
   std::array<uint8_t, 8> device_id{0x43, 0x41, 0x52, 0x54, 0x53, 0x49, 0x4D, 0x01};
+  // Identity bytes 512-519 when there is no second block: the XOR key of the payload scrambling
+  // for a device whose name does not begin "NES" (one whose name does takes Blowfish).
+  std::array<uint8_t, 8> xor_key{};
   uint32_t dump_size = kDefaultDumpSize;
 };
 
@@ -63,6 +69,9 @@ struct Device {
   std::vector<uint8_t> rom;
   uint32_t n64_last_address = 0;  // carried by command 0x02
   bool n64_ready = false;         // set by command 0x01
+
+  Group0eModel g0e;
+  Group13Model g13;
 
   // The command file is created anew (or truncated): what follows is a new batch.
   void truncate_command_file();
@@ -89,7 +98,9 @@ uint32_t sector_field(const uint8_t* sector, size_t offset, size_t width);
 
 // Group handlers: execute one valid sector, fill in the record's address and length, return false
 // for a command the group does not know.
+bool execute_group_0e(Device& device, const uint8_t* sector, SectorRecord& record);
 bool execute_group_10(Device& device, const uint8_t* sector, SectorRecord& record);
+bool execute_group_13(Device& device, const uint8_t* sector, SectorRecord& record);
 bool execute_group_f0(Device& device, const uint8_t* sector, SectorRecord& record);
 
 }  // namespace cartdump::sim
