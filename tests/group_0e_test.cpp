@@ -317,8 +317,9 @@ TEST_F(Group0e, ScrambledWritesRoundTripThroughTheDevice) {
       expect_sent(commands(), w.command, {{0xFE00, 498}, {0xFFF2, 498}, {0x01E4, 498}, {0x03D6, 6}});
       for (size_t k = 0; k < 4; ++k) {
         const std::vector<uint8_t> s = sector(k);
-        EXPECT_FALSE(std::equal(s.begin() + 12, s.begin() + 20, data.begin() + 498 * k)) << "head scrambled";
         const size_t n = k < 3 ? 498 : 6;
+        const size_t head = std::min<size_t>(n, 8);
+        EXPECT_FALSE(std::equal(s.begin() + 12, s.begin() + 12 + head, data.begin() + 498 * k)) << "head scrambled";
         EXPECT_TRUE(n < 9 || std::equal(s.begin() + 20, s.begin() + 12 + n, data.begin() + 498 * k + 8))
             << "the rest as given";
       }
