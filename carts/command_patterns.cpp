@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include "carts/scrambling.h"
 #include "link/device_link.h"
 
 namespace cartdump {
@@ -28,6 +29,32 @@ void put_fields(uint8_t* sector, std::initializer_list<FieldValue> fields) {
 void put_header(uint8_t* sector, uint8_t group, uint8_t command) {
   sector[1] = group;
   sector[2] = command;
+}
+
+// Whether the chunk just placed in sector is blank; chunk points at the caller's n bytes of it.
+bool is_blank_chunk(BlankTest test, const uint8_t* payload, const uint8_t* chunk, uint32_t n) {
+  switch (test) {
+    case BlankTest::none:
+      return false;
+    case BlankTest::area_crc:
+      return crc32_ieee(payload, kBlankAreaSize) == kBlankAreaCrc;
+    case BlankTest::all_ff:
+      return is_all_ff(chunk, n);
+  }
+  return false;
+}
+
+void scramble_head(Scrambling scrambling, uint8_t* payload) {
+  switch (scrambling) {
+    case Scrambling::none:
+      return;
+    case Scrambling::payload_head:
+      scramble_payload_head(payload);
+      return;
+    case Scrambling::cipher:
+      cipher_encrypt_buffer(payload, kScrambledHeadSize);
+      return;
+  }
 }
 
 }  // namespace
@@ -97,9 +124,15 @@ int bulk_write(const BulkShape& shape, uint32_t address, const uint8_t* source, 
     put_field(sector, c.address, address);
     put_field(sector, c.upper_address, address);
     put_field(sector, c.length, n);
-    std::memcpy(sector + c.payload_offset, source + offset, n);
+    uint8_t* payload = sector + c.payload_offset;
+    std::memcpy(payload, source + offset, n);
+    // The blank test looks at the data as the caller gave it, before scrambling.
+    const bool blank = is_blank_chunk(shape.blank_test, payload, source + offset, n);
+    scramble_head(shape.scrambling, payload);
     address += n >> shape.advance_shift;
-    ++slot;
+    if (!blank) {
+      ++slot;
+    }
   }
   return send_sectors(batch.get(), static_cast<uint32_t>(slot * kSectorSize));
 }

@@ -8,10 +8,12 @@
 // A group's operation is a definition of where its fields sit, handed to one of these.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <initializer_list>
 
+#include "carts/scrambling.h"
 #include "link/sector.h"
 
 namespace cartdump {
@@ -73,21 +75,45 @@ uint32_t ranged_read(const CommandShape& shape, uint32_t address, uint8_t* desti
 
 // Bulk write -------------------------------------------------------------------------------------
 
+// What a bulk write does to the first 8 payload bytes of each sector once its chunk is in place.
+enum class Scrambling : uint8_t {
+  none,
+  payload_head,  // scramble_payload_head: XOR in XOR mode, else Blowfish
+  cipher,        // cipher_encrypt_buffer: always Blowfish
+};
+
+// How a bulk write recognises a blank chunk, which it leaves out.
+enum class BlankTest : uint8_t {
+  none,
+  area_crc,  // the CRC-32 of the sector's whole 480-byte payload area is that of 480 bytes of 0xFF
+  all_ff,    // the caller's n bytes of the chunk are all 0xFF
+};
+
 struct BulkShape {
   CommandShape command;
   uint16_t chunk = 0;               // payload bytes per sector; 1 for one value per sector
   uint8_t first_address_shift = 0;  // the first sector carries address >> first_address_shift
   uint8_t advance_shift = 0;        // the address advances by n >> advance_shift per chunk
+  Scrambling scrambling = Scrambling::none;
+  BlankTest blank_test = BlankTest::none;
 };
 
-// Every chunk ends at or before byte 509, before the CRC.
+// Every chunk ends at or before byte 509, before the CRC, and so do the areas that scrambling and
+// the blank test cover.
 constexpr bool bulk_shape_fits(const BulkShape& shape) {
-  return shape.command.payload_offset + shape.chunk <= kSectorCrcOffset;
+  const uint32_t scrambled = shape.scrambling == Scrambling::none ? 0 : kScrambledHeadSize;
+  const uint32_t tested = shape.blank_test == BlankTest::area_crc ? kBlankAreaSize : 0;
+  const uint32_t covered = std::max<uint32_t>({shape.chunk, scrambled, tested});
+  return shape.command.payload_offset + covered <= kSectorCrcOffset;
 }
 
 // Writes count bytes of source in one batch: ceil(count / chunk) sectors, each carrying the
 // command's fields, the constants and its chunk at the payload offset, all sent in one
-// send_sectors (of length 0 when count is 0). Returns the result of the send; 0, with nothing
+// send_sectors (of length 0 when count is 0). Each sector's payload head is scrambled as the shape
+// says. A blank chunk is left out: its slot is taken by the next chunk without being cleared (the
+// next chunk's fields and bytes overwrite it, the bytes after them keep what the blank chunk put
+// there), while the address still advances past it; only the slots in use are sent, so a write of
+// nothing but blank chunks sends an empty batch. Returns the result of the send; 0, with nothing
 // sent, when the batch would pass 2 GiB or cannot be allocated.
 int bulk_write(const BulkShape& shape, uint32_t address, const uint8_t* source, uint32_t count,
                std::initializer_list<FieldValue> constants = {});

@@ -17,9 +17,11 @@ struct GroupEntry {
 
 constexpr GroupEntry kGroups[] = {
     {0x07, execute_group_07},
+    {0x0E, execute_group_0e},
     {0x0F, execute_group_0f},
     {0x10, execute_group_10},
     {0x11, execute_group_11},
+    {0x13, execute_group_13},
     {0x14, execute_group_14},
     {0xF0, execute_group_f0},
 };
@@ -79,6 +81,8 @@ void Device::write_identity_block() {
   if (config.second_block) {
     put_string(reply_file, kIdentityOffset + 256, with_boot_marker(config.second_name), 256);
     std::copy(config.device_id.begin(), config.device_id.end(), reply_file.begin() + kIdentityOffset + 512);
+  } else {
+    std::copy(config.xor_key.begin(), config.xor_key.end(), reply_file.begin() + kIdentityOffset + 512);
   }
 }
 

@@ -16,8 +16,10 @@
 #include <vector>
 
 #include "sim/group_07.h"
+#include "sim/group_0e.h"
 #include "sim/group_0f.h"
 #include "sim/group_11.h"
+#include "sim/group_13.h"
 #include "sim/group_14.h"
 #include "sim/service_state.h"
 
@@ -51,6 +53,9 @@ struct DeviceConfig {
   bool second_block = false;           // the identity block carries a second "BOOT" block
   std::string second_name = "BOOT";    // the second block's text (given "BOOT" in front if it lacks it)
   std::array<uint8_t, 8> device_id{0x43, 0x41, 0x52, 0x54, 0x53, 0x49, 0x4D, 0x01};
+  // Identity bytes 512-519 when there is no second block: the XOR key of the payload scrambling
+  // for a device whose name does not begin "NES" (one whose name does takes Blowfish).
+  std::array<uint8_t, 8> xor_key{};
   uint32_t dump_size = kDefaultDumpSize;
 };
 
@@ -70,10 +75,12 @@ struct Device {
   uint32_t n64_last_address = 0;  // carried by command 0x02
   bool n64_ready = false;         // set by command 0x01
 
-  CfiChip g07;       // group 0x07: a flash chip in query mode
-  FlashChip g0f;     // group 0x0F: a flash chip with its command state machine
-  ByteWriter g11;    // group 0x11: byte writes into the dump file
-  BankedCart g14;    // group 0x14: banked memory and the register pair
+  CfiChip g07;           // group 0x07: a flash chip in query mode
+  Group0eModel g0e;      // group 0x0E: two 64 KiB spaces
+  FlashChip g0f;         // group 0x0F: a flash chip with its command state machine
+  ByteWriter g11;        // group 0x11: byte writes into the dump file
+  Group13Model g13;      // group 0x13: word-addressed memory
+  BankedCart g14;        // group 0x14: banked memory and the register pair
   ServiceState service;  // group 0xF0 and the HID face
 
   // The command file is created anew (or truncated): what follows is a new batch.
@@ -105,9 +112,11 @@ uint32_t sector_field(const uint8_t* sector, size_t offset, size_t width);
 // Group handlers: execute one valid sector, fill in the record's address and length, return false
 // for a command the group does not know.
 bool execute_group_07(Device& device, const uint8_t* sector, SectorRecord& record);
+bool execute_group_0e(Device& device, const uint8_t* sector, SectorRecord& record);
 bool execute_group_0f(Device& device, const uint8_t* sector, SectorRecord& record);
 bool execute_group_10(Device& device, const uint8_t* sector, SectorRecord& record);
 bool execute_group_11(Device& device, const uint8_t* sector, SectorRecord& record);
+bool execute_group_13(Device& device, const uint8_t* sector, SectorRecord& record);
 bool execute_group_14(Device& device, const uint8_t* sector, SectorRecord& record);
 bool execute_group_f0(Device& device, const uint8_t* sector, SectorRecord& record);
 

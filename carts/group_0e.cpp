@@ -1,0 +1,103 @@
+#include "carts/group_0e.h"
+
+#include <algorithm>
+
+#include "carts/command_patterns.h"
+
+namespace cartdump {
+namespace {
+
+constexpr SectorField kCount{3, 1};
+constexpr SectorField kAddress{4, 2};
+constexpr SectorField kLength{8, 2};
+constexpr SectorField kByteValue{12, 1};
+constexpr SectorField kValues[] = {{12, 2}, {16, 2}, {20, 2}, {24, 2}};
+constexpr uint16_t kPayload = 12;
+constexpr uint16_t kListEntrySize = 4;
+
+constexpr CommandShape read_shape(uint8_t command) {
+  return {.group = kGroup0e, .command = command, .address = kAddress, .length = kLength};
+}
+
+constexpr BulkShape write_shape(uint8_t command, uint16_t chunk, Scrambling scrambling = Scrambling::none,
+                                BlankTest blank_test = BlankTest::none) {
+  return {.command = {.group = kGroup0e, .command = command, .address = kAddress, .length = kLength,
+                      .payload_offset = kPayload},
+          .chunk = chunk,
+          .scrambling = scrambling,
+          .blank_test = blank_test};
+}
+
+constexpr BulkShape kWrite05 = write_shape(0x05, 498);
+constexpr BulkShape kWrite08 = write_shape(0x08, 498);
+constexpr BulkShape kWrite09 = write_shape(0x09, 498, Scrambling::payload_head);
+constexpr BulkShape kWrite0a = write_shape(0x0A, 498, Scrambling::payload_head);
+constexpr BulkShape kWriteSkipBlank = write_shape(0x80, kBlankAreaSize, Scrambling::none, BlankTest::area_crc);
+static_assert(bulk_shape_fits(kWrite05) && bulk_shape_fits(kWrite08) && bulk_shape_fits(kWrite09) &&
+              bulk_shape_fits(kWrite0a) && bulk_shape_fits(kWriteSkipBlank));
+static_assert(kPayload + kListCapacity * kListEntrySize <= kSectorCrcOffset);
+
+uint8_t read_byte(uint8_t command, uint16_t address) {
+  return query_command(kGroup0e, command, {{kAddress, address}, {kLength, 1}}, kSectorSize)[0];
+}
+
+int write_byte(uint8_t command, uint16_t address, uint8_t value) {
+  return send_command(kGroup0e, command, {{kAddress, address}, {kLength, 1}, {kByteValue, value}});
+}
+
+}  // namespace
+
+uint8_t g0e_read_byte_04(uint16_t address) { return read_byte(0x04, address); }
+uint8_t g0e_read_byte_07(uint16_t address) { return read_byte(0x07, address); }
+int g0e_write_byte_05(uint16_t address, uint8_t value) { return write_byte(0x05, address, value); }
+int g0e_write_byte_06(uint16_t address, uint8_t value) { return write_byte(0x06, address, value); }
+int g0e_write_byte_08(uint16_t address, uint8_t value) { return write_byte(0x08, address, value); }
+
+uint32_t g0e_read_04(uint16_t address, uint8_t* destination, uint16_t length) {
+  return ranged_read(read_shape(0x04), address, destination, length);
+}
+
+uint32_t g0e_read_07(uint16_t address, uint8_t* destination, uint16_t length) {
+  return ranged_read(read_shape(0x07), address, destination, length);
+}
+
+uint32_t g0e_read_with_list(uint16_t address, uint8_t* destination, uint16_t length,
+                            const uint16_t* entry_addresses, const uint8_t* entry_values, uint8_t count) {
+  const uint8_t n = std::min(count, kListCapacity);
+  CommandSector preset = make_sector(kGroup0e, 0x13, {{kCount, n}});
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint16_t at = static_cast<uint16_t>(kPayload + kListEntrySize * i);
+    put_field(preset.data(), {at, 2}, entry_addresses[i]);
+    put_field(preset.data(), {static_cast<uint16_t>(at + 2), 1}, entry_values[i]);
+  }
+  return ranged_read(read_shape(0x13), address, destination, length, preset);
+}
+
+int g0e_write_05(uint16_t address, const uint8_t* source, uint16_t count) {
+  return bulk_write(kWrite05, address, source, count);
+}
+
+int g0e_write_08(uint16_t address, const uint8_t* source, uint16_t count) {
+  return bulk_write(kWrite08, address, source, count);
+}
+
+int g0e_write_scrambled_09(uint16_t address, const uint8_t* source, uint16_t count) {
+  return bulk_write(kWrite09, address, source, count);
+}
+
+int g0e_write_scrambled_0a(uint16_t address, const uint8_t* source, uint16_t count) {
+  return bulk_write(kWrite0a, address, source, count);
+}
+
+int g0e_write_skip_blank(uint16_t address, const uint8_t* source, uint16_t count) {
+  return bulk_write(kWriteSkipBlank, address, source, count);
+}
+
+int g0e_set_values(uint16_t first, uint16_t second, uint16_t third, uint16_t fourth) {
+  return send_command(kGroup0e, 0x0B,
+                      {{kValues[0], first}, {kValues[1], second}, {kValues[2], third}, {kValues[3], fourth}});
+}
+
+uint8_t g0e_read_status() { return query_command(kGroup0e, 0x12, {}, kSectorSize)[0]; }
+
+}  // namespace cartdump
