@@ -40,6 +40,10 @@ build_and_run() {
   fi
 }
 
+# Whatever happens, no cartsim mount of this run outlives it.
+undo_cartsim_mounts
+trap undo_cartsim_mounts EXIT
+
 ensure_packages "${base_packages[@]}" || broken+=("packages could not be installed")
 
 build_and_run native build
