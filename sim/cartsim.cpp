@@ -3,9 +3,9 @@
 // device's drive.
 //   cartsim MOUNTPOINT --rom FILE [options]      (cartsim --help lists the options)
 //
-// One thread serves the mount (the device model is not thread-safe); a second one only waits for
-// the mount's first answer to create the --ready-file. SIGINT and SIGTERM end the loop; the mount
-// is then undone and the statistics go to stderr.
+// One thread serves the mount (the device model is not thread-safe). Two others never touch the
+// model: one waits for the mount's first answer to create the --ready-file, one waits for the stop
+// signals (see Stopper). When the loop has ended the mount is gone and the statistics go to stderr.
 //
 // Page cache: the reply and dump files are opened with keep_cache and constant attributes, so
 // pages the host once read stay in its cache across opens, as on a real drive whose contents the
@@ -15,19 +15,28 @@
 #define FUSE_USE_VERSION 31
 #include <fcntl.h>
 #include <fuse.h>
+#include <fuse_lowlevel.h>
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
 #include <thread>
 
 #include "sim/cartsim_drive.h"
+
+extern char** environ;
 
 namespace {
 
@@ -160,11 +169,12 @@ fuse_operations make_operations() {
   return ops;
 }
 
-// Waits for the mount's first answer, then creates the ready file.
-void announce_ready(std::string mount_point, std::string ready_file) {
+// Waits for the mount's first answer, then creates the ready file. unmounted_device is the device
+// of the mount point before the mount, so that a mount already gone again is not announced.
+void announce_ready(std::string mount_point, std::string ready_file, dev_t unmounted_device) {
   struct stat st{};
-  if (::stat(mount_point.c_str(), &st) != 0) {
-    std::fprintf(stderr, "cartsim: the mount did not answer: %s\n", std::strerror(errno));
+  if (::stat(mount_point.c_str(), &st) != 0 || st.st_dev == unmounted_device) {
+    std::fprintf(stderr, "cartsim: the mount did not answer\n");
     return;
   }
   if (ready_file.empty()) {
@@ -182,19 +192,68 @@ void announce_ready(std::string mount_point, std::string ready_file) {
   ::close(fd);
 }
 
-// Starts the ready thread with the stop signals blocked, so that they always reach the serving
-// thread and end its loop.
-std::thread start_ready_thread(const std::string& mount_point, const std::string& ready_file) {
-  sigset_t stop_signals;
-  sigset_t previous;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGINT);
-  sigaddset(&stop_signals, SIGTERM);
-  sigaddset(&stop_signals, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, &previous);
-  std::thread thread(announce_ready, mount_point, ready_file);
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  return thread;
+// Stopping. SIGINT, SIGTERM and SIGHUP are blocked in every thread and taken by one thread that
+// only waits for them. The first detaches the mount and leaves the loop serving: the kernel still
+// sends what it owes (the releases of files the host has just closed come late), and closes the
+// connection once every file is released, which ends the loop with nothing left half done. A
+// second signal, or files still held open after kGrace, end the loop at once: SIGUSR1 interrupts
+// its wait for the next request.
+constexpr auto kGrace = std::chrono::seconds(2);
+constexpr long kTickNs = 50'000'000;
+
+sigset_t stop_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
+  return set;
+}
+
+void interrupt_wait(int) {}
+
+struct Stopper {
+  pthread_t serving;
+  fuse_session* session;
+  std::string mount_point;
+  std::atomic<bool> loop_ended{false};
+  std::atomic<int> signal{0};
+};
+
+// Detaches the mount: directly as root, through fusermount3 otherwise.
+void detach_mount(const std::string& mount_point) {
+  if (::geteuid() == 0) {
+    ::umount2(mount_point.c_str(), MNT_DETACH);
+    return;
+  }
+  const char* argv[] = {"fusermount3", "-u", "-z", mount_point.c_str(), nullptr};
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, "fusermount3", nullptr, nullptr, const_cast<char**>(argv), environ) == 0) {
+    ::waitpid(pid, nullptr, 0);
+  }
+}
+
+void wait_for_stop(Stopper& stopper) {
+  const sigset_t signals = stop_signals();
+  bool detached = false;
+  bool forced = false;
+  auto detached_at = std::chrono::steady_clock::now();
+  while (!stopper.loop_ended) {
+    const timespec tick{0, kTickNs};
+    const int signal = sigtimedwait(&signals, nullptr, &tick);
+    if (signal > 0 && !detached) {
+      stopper.signal = signal;
+      detach_mount(stopper.mount_point);
+      detached = true;
+      detached_at = std::chrono::steady_clock::now();
+    } else if (signal > 0 || (detached && std::chrono::steady_clock::now() - detached_at > kGrace)) {
+      forced = true;
+    }
+    if (forced) {
+      fuse_session_exit(stopper.session);
+      pthread_kill(stopper.serving, SIGUSR1);
+    }
+  }
 }
 
 bool load_file(const std::string& path, std::vector<uint8_t>& bytes) {
@@ -230,6 +289,18 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cartsim: cannot create the log %s: %s\n", options.log_path.c_str(), std::strerror(errno));
     return 1;
   }
+  struct stat unmounted{};
+  if (::stat(options.mount_point.c_str(), &unmounted) != 0 || !S_ISDIR(unmounted.st_mode)) {
+    std::fprintf(stderr, "cartsim: the mount point %s is not a directory\n", options.mount_point.c_str());
+    return 1;
+  }
+
+  // From here on the stop signals wait for the stopping thread, also in the threads started below.
+  const sigset_t signals = stop_signals();
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  struct sigaction interrupt{};
+  interrupt.sa_handler = interrupt_wait;  // no SA_RESTART: the loop's read returns EINTR
+  sigaction(SIGUSR1, &interrupt, nullptr);
 
   cartdump::sim::Device device(options.device);
   SimDrive sim_drive(options, device, log);
@@ -244,23 +315,25 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cartsim: cannot set up FUSE\n");
     return 1;
   }
-  fuse_session* session = fuse_get_session(fs);
-  // The handlers come before the mount: a stop signal from now on ends the loop, or keeps it from
-  // starting, and the mount is always undone below.
-  if (fuse_set_signal_handlers(session) != 0 || fuse_mount(fs, options.mount_point.c_str()) != 0) {
+  if (fuse_mount(fs, options.mount_point.c_str()) != 0) {
     std::fprintf(stderr, "cartsim: cannot mount %s\n", options.mount_point.c_str());
-    fuse_remove_signal_handlers(session);
     fuse_destroy(fs);
     return 1;
   }
-  std::thread ready = start_ready_thread(options.mount_point, options.ready_file);
+  Stopper stopper{pthread_self(), fuse_get_session(fs), options.mount_point};
+  std::thread stopping(wait_for_stop, std::ref(stopper));
+  std::thread ready(announce_ready, options.mount_point, options.ready_file, unmounted.st_dev);
   const int loop = fuse_loop(fs);
-  fuse_unmount(fs);
+  stopper.loop_ended = true;
+  fuse_unmount(fs);  // closes the connection; undoes the mount if it is still there
+  stopping.join();
   ready.join();
-  fuse_remove_signal_handlers(session);
   std::fprintf(stderr, "%s\n", sim_drive.statistics().c_str());
-  if (loop > 0) {
-    std::fprintf(stderr, "cartsim: stopped by signal %d, unmounted %s\n", loop, options.mount_point.c_str());
+  if (stopper.signal != 0) {
+    std::fprintf(stderr, "cartsim: stopped by signal %d, unmounted %s\n", stopper.signal.load(),
+                 options.mount_point.c_str());
+  } else {
+    std::fprintf(stderr, "cartsim: %s was unmounted\n", options.mount_point.c_str());
   }
   fuse_destroy(fs);
   if (log != nullptr) {

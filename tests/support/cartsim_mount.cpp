@@ -174,6 +174,7 @@ std::string CartsimMount::start(const std::vector<uint8_t>& rom, const std::vect
   posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
   const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
+  killed_ = false;
   if (spawned != 0) {
     pid_ = -1;
     return std::string("cannot start ") + cartsim_program() + ": " + std::strerror(spawned);
@@ -195,8 +196,14 @@ std::string CartsimMount::start(const std::vector<uint8_t>& rom, const std::vect
 
 std::string CartsimMount::stop(int signal) {
   if (!running()) return "cartsim is not running";
-  std::string problems;
   ::kill(pid_, signal);
+  killed_ = signal == SIGKILL;
+  return wait();
+}
+
+std::string CartsimMount::wait() {
+  if (!running()) return "cartsim is not running";
+  std::string problems;
   int status = 0;
   bool ended = false;
   for (const auto deadline = Clock::now() + kPatience; !ended && Clock::now() < deadline;) {
@@ -206,10 +213,10 @@ std::string CartsimMount::stop(int signal) {
   if (!ended) {
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, &status, 0);
-    problems += "cartsim did not end within 10 s of signal " + std::to_string(signal) + "\n";
+    problems += "cartsim did not end within 10 s\n";
   }
   pid_ = -1;
-  if (signal != SIGKILL && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
+  if (!killed_ && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
     problems += "cartsim ended with " + status_text(status) + "\n";
   }
   if (is_mounted(mount_path_)) {

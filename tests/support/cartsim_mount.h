@@ -7,11 +7,12 @@
 //                        working directory ("cartsim_e2e/<test>-XXXXXX"), starts cartsim on its
 //                        "mnt" with --rom, --ready-file and --log added to options, and waits for
 //                        the ready file (10 s at most);
-//   stop(signal)         signals cartsim (SIGTERM by default), waits for its end (killing it after
-//                        10 s), checks that the mount is gone and undoes it by force if not;
+//   stop(signal)         signals cartsim (SIGTERM by default), then wait();
+//   wait()               waits for cartsim's end (killing it after 10 s), checks that it exited
+//                        with status 0 and that the mount is gone, and undoes the mount if not;
 //   mount_path(), drive_root() ("<mount>/"), log_path(), log_lines(), stderr_text() (cartsim's
 //                        stderr: after stop it ends with the statistics).
-// Both return "" on success and otherwise what went wrong, cartsim's stderr included. The
+// All three return "" on success and otherwise what went wrong, cartsim's stderr included. The
 // destructor stops a cartsim still running and removes the temporary directory once the mount is
 // gone. Mounts live below the build tree, so scripts/test.sh can undo any that a killed test left.
 //
@@ -62,6 +63,7 @@ class CartsimMount {
 
   std::string start(const std::vector<uint8_t>& rom, const std::vector<std::string>& options);
   std::string stop(int signal = SIGTERM);
+  std::string wait();
 
   bool running() const { return pid_ > 0; }
   const std::string& mount_path() const { return mount_path_; }
@@ -79,6 +81,7 @@ class CartsimMount {
   std::string ready_path_;
   std::string stderr_path_;
   pid_t pid_ = -1;
+  bool killed_ = false;  // stopped with SIGKILL: no exit status to check
 };
 
 class CartsimTest : public ::testing::Test {
