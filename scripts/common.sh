@@ -28,8 +28,11 @@ undo_cartsim_mounts() {
   local mount_point
   awk -v root="$repo_root/" '$3 == "fuse.cartsim" && index($2, root) == 1 { print $2 }' /proc/self/mounts 2>/dev/null |
     while read -r mount_point; do
-      umount -l "$mount_point" 2>/dev/null || fusermount3 -u -z "$mount_point" 2>/dev/null || true
-      echo "undid a cartsim mount left at $mount_point"
+      if umount -l "$mount_point" 2>/dev/null || fusermount3 -u -z "$mount_point" 2>/dev/null; then
+        echo "undid a cartsim mount left at $mount_point"
+      else
+        echo "could not undo the cartsim mount at $mount_point" >&2
+      fi
     done
 }
 
