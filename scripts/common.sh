@@ -23,6 +23,21 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
+# Undoes every cartsim mount below the repository: the e2e tests mount cartsim inside their build
+# directory, and a test killed before its teardown (a time-out, an interrupt) leaves its mount
+# behind. Its cartsim then sees the mount gone and exits by itself.
+undo_cartsim_mounts() {
+  local mount_point
+  awk -v root="$repo_root/" '$3 == "fuse.cartsim" && index($2, root) == 1 { print $2 }' /proc/self/mounts 2>/dev/null |
+    while read -r mount_point; do
+      if umount -l "$mount_point" 2>/dev/null || fusermount3 -u -z "$mount_point" 2>/dev/null; then
+        echo "undid a cartsim mount left at $mount_point"
+      else
+        echo "could not undo the cartsim mount at $mount_point" >&2
+      fi
+    done
+}
+
 # Configures and builds one build directory: configure_and_build DIR [cmake options...]
 configure_and_build() {
   local dir=$1

@@ -50,7 +50,6 @@ release_wine() {
   fi
   wine_prefix=
 }
-trap release_wine EXIT
 
 build_and_run_windows() {
   local name=$1 dir=$2
@@ -73,6 +72,10 @@ build_and_run_windows() {
   run_suite "$name" "$dir"
   release_wine
 }
+
+# Whatever happens, no cartsim mount of this run outlives it, nor the held Wine server.
+undo_cartsim_mounts
+trap 'release_wine; undo_cartsim_mounts' EXIT
 
 ensure_packages "${base_packages[@]}" || broken+=("packages could not be installed")
 

@@ -1,0 +1,94 @@
+// The drive that cartsim mounts: the device model's three files as a file system sees them, with
+// the link model (latency, throughput) and the faults (unplug, short reads) on top. It knows
+// nothing of FUSE: cartsim.cpp maps each file-system request onto one of these calls, all on one
+// thread, since the device model is not thread-safe.
+//
+// Results follow the file-system convention: a byte count or 0 for success, -errno for failure.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "sim/device.h"
+
+namespace cartdump::sim {
+
+struct CartsimOptions {
+  std::string mount_point;
+  std::string rom_path;
+  std::string ready_file;       // created once the mount answers
+  std::string log_path;         // one line per sector taken
+  DeviceConfig device;          // identity; the ROM is loaded from rom_path
+  uint64_t latency_us = 0;      // added to every command sector
+  uint64_t bytes_per_sec = 0;   // throughput of the link for every byte moved; 0 is unlimited
+  std::optional<uint64_t> fail_after;  // the device is gone once it has taken this many sectors
+  uint64_t flaky_every = 0;     // every Nth read of the reply file comes back short; 0 never
+  bool direct_io = false;       // reply and dump reads always reach cartsim (no page cache)
+  bool help = false;
+};
+
+// Reads the command line (argv[0] is the program). Returns "" when it is good, otherwise what is
+// wrong with it. --help sets help and stops.
+std::string parse_cartsim_options(int argc, const char* const* argv, CartsimOptions& options);
+
+// The --help text, listing every option.
+const char* cartsim_usage();
+
+// The files in the root of the drive; none for any other name.
+enum class DriveFile : uint8_t { none, command, reply, dump };
+
+inline constexpr DriveFile kDriveFiles[] = {DriveFile::command, DriveFile::reply, DriveFile::dump};
+
+const char* drive_file_name(DriveFile file);
+// The file at a path below the mount point ("/CMD.CMD"); none for the root and for other names.
+DriveFile drive_file_at(std::string_view path);
+
+struct DriveStats {
+  uint64_t reads = 0;         // reads of the three files
+  uint64_t bytes_served = 0;  // bytes those reads delivered
+  uint64_t short_reads = 0;   // reads cut short by --flaky-every
+  uint64_t writes = 0;        // writes of the command file
+  uint64_t bytes_taken = 0;   // bytes those writes delivered
+};
+
+class SimDrive {
+ public:
+  // log may be null (no --log); the drive does not own it.
+  SimDrive(const CartsimOptions& options, Device& device, std::FILE* log);
+
+  bool gone() const { return gone_; }
+  const DriveStats& stats() const { return stats_; }
+  // A file's size, or -ENOENT when the file is not there (an unknown name, or the device gone).
+  int64_t size(DriveFile file) const;
+
+  // Opening: the device's own files are read-only; the command file may be opened for writing,
+  // and O_TRUNC starts a new batch.
+  int open(DriveFile file, int flags);
+  // Creating a file: only the command file can be (re)created; it starts a new batch.
+  int create(DriveFile file);
+  // Truncation to 0 starts a new batch; the command file takes no other length.
+  int truncate(DriveFile file, uint64_t length);
+  int read(DriveFile file, uint64_t offset, uint8_t* out, size_t size);
+  // Bytes of the command file: each sector completed by them runs before this returns.
+  int write(DriveFile file, uint64_t offset, const uint8_t* data, size_t size);
+
+  // "cartsim: N commands accepted, ..." for stderr at the end.
+  std::string statistics() const;
+
+ private:
+  void move_bytes(size_t bytes) const;
+  // The sectors the device took from log entry from on: the link's latency, and a log line each.
+  void take_sectors(size_t from);
+
+  const CartsimOptions& options_;
+  Device& device_;
+  std::FILE* log_;
+  bool gone_ = false;
+  uint64_t reply_reads_ = 0;
+  DriveStats stats_;
+};
+
+}  // namespace cartdump::sim
