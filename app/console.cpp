@@ -1,0 +1,48 @@
+#include "app/console.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace cartdump {
+
+int print_console(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int n = console_vprint(ConsoleColor::current, format, args);
+  va_end(args);
+  return n;
+}
+
+int print_error(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int n = console_vprint(ConsoleColor::error, format, args);
+  va_end(args);
+  return n;
+}
+
+int print_notice(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int n = console_vprint(ConsoleColor::notice, format, args);
+  va_end(args);
+  return n;
+}
+
+int print_plain(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int n = std::vprintf(format, args);
+  va_end(args);
+  std::fflush(stdout);
+  return n;
+}
+
+void wait_key_and_exit() {
+  print_console("Please press any key to exit...\n");
+  std::getchar();
+  // A failed run ends with status 1, so that a script never takes it for a dump.
+  std::exit(1);
+}
+
+}  // namespace cartdump

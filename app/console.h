@@ -1,0 +1,34 @@
+// Console output of the tool: plain prints through the standard output stream, and coloured
+// messages (errors in bright red, notices in bright green) written straight to standard output,
+// the previous colour restored after each. Each returns the number of characters formatted; the
+// text of one message is cut at 1023 characters.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+
+namespace cartdump {
+
+inline constexpr int kConsoleBufferSize = 1024;
+
+enum class ConsoleColor : uint8_t {
+  current,  // whatever colour the console has
+  error,    // bright red: attribute word 12 on a Windows console
+  notice,   // bright green: attribute word 10
+};
+
+// Formats into kConsoleBufferSize characters and writes the text with one write to standard
+// output, in the given colour where standard output shows colours. One file per platform.
+int console_vprint(ConsoleColor color, const char* format, va_list args);
+
+int print_console(const char* format, ...);
+int print_error(const char* format, ...);
+int print_notice(const char* format, ...);
+// The standard library's formatted output, flushed before it returns, so that plain and coloured
+// output keep the order of the calls.
+int print_plain(const char* format, ...);
+
+// The exit path after a failure: the key prompt, one character read, exit status 1.
+[[noreturn]] void wait_key_and_exit();
+
+}  // namespace cartdump
