@@ -45,3 +45,53 @@ configure_and_build() {
   cmake -S "$repo_root" -B "$repo_root/$dir" -G Ninja "$@" >/dev/null &&
     cmake --build "$repo_root/$dir"
 }
+
+# Shows a directory to the tool's Linux volume walk as a removable volume, behind a fixed one:
+# writes DIR/mountinfo and a sysfs tree DIR/sys (the partition of a USB stick whose disk has
+# removable = 1) and prints the two overrides as NAME=VALUE lines for env(1).
+#   show_as_removable_volume DIR MOUNT_POINT
+show_as_removable_volume() {
+  local dir=$1 mount_point=$2
+  local sys=$dir/sys
+  mkdir -p "$sys/dev/block" "$sys/devices/ata1/sda/sda1" "$sys/devices/usb1/sdb/sdb1"
+  echo 0 >"$sys/devices/ata1/sda/removable"
+  echo 1 >"$sys/devices/usb1/sdb/removable"
+  echo 1 >"$sys/devices/ata1/sda/sda1/partition"
+  echo 1 >"$sys/devices/usb1/sdb/sdb1/partition"
+  ln -sfn ../../devices/ata1/sda/sda1 "$sys/dev/block/8:1"
+  ln -sfn ../../devices/usb1/sdb/sdb1 "$sys/dev/block/8:17"
+  local escaped=${mount_point// /\\040}
+  printf '20 1 8:1 / / rw,relatime - ext4 /dev/sda1 rw\n21 20 8:17 / %s rw,relatime - vfat /dev/sdb1 rw\n' \
+    "$escaped" >"$dir/mountinfo"
+  echo "CARTDUMP_MOUNTINFO=$dir/mountinfo"
+  echo "CARTDUMP_SYSFS=$sys"
+}
+
+# Starts cartsim in the background on MOUNT_POINT and waits until it answers; sets cartsim_pid.
+#   start_cartsim MOUNT_POINT READY_FILE STDERR_FILE [cartsim options...]
+start_cartsim() {
+  local mount_point=$1 ready=$2 errors=$3
+  shift 3
+  mkdir -p "$mount_point"
+  rm -f "$ready"
+  "$repo_root/build/bin/cartsim" "$mount_point" --ready-file "$ready" "$@" 2>"$errors" &
+  cartsim_pid=$!
+  local i
+  for i in $(seq 100); do
+    [ -e "$ready" ] && return 0
+    kill -0 "$cartsim_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "cartsim did not come up:" >&2
+  cat "$errors" >&2
+  return 1
+}
+
+# Stops the cartsim started by start_cartsim and waits for its end (its mount is then gone).
+stop_cartsim() {
+  if [ -n "${cartsim_pid:-}" ]; then
+    kill -TERM "$cartsim_pid" 2>/dev/null
+    wait "$cartsim_pid" 2>/dev/null
+    cartsim_pid=
+  fi
+}

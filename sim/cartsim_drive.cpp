@@ -29,7 +29,8 @@ constexpr const char* kUsage =
     "  --boot                boot mode: the name begins \"BOOT\"\n"
     "  --second-name TEXT    carry the second \"BOOT\" block with TEXT, and the id at 512\n"
     "link model (default: no delay):\n"
-    "  --latency-us N        add N microseconds to every command sector\n"
+    "  --latency-us N        the device works N microseconds on every command sector; the\n"
+    "                        next read waits for it\n"
     "  --bytes-per-sec N     move every byte read or written at N bytes per second\n"
     "faults:\n"
     "  --fail-after N        once N command sectors are taken the device is gone: the files\n"
@@ -266,7 +267,7 @@ int SimDrive::read(DriveFile file, uint64_t offset, uint8_t* out, size_t size) {
   }
   ++stats_.reads;
   stats_.bytes_served += n;
-  move_bytes(n);
+  transfer(n);
   return static_cast<int>(n);
 }
 
@@ -281,6 +282,7 @@ int SimDrive::write(DriveFile file, uint64_t offset, const uint8_t* data, size_t
     return -EACCES;
   }
   ++stats_.writes;
+  transfer(size);
   // The device is fed up to one sector boundary at a time, so that an unplug after a given
   // sector leaves the rest of the write untaken.
   size_t done = 0;
@@ -297,14 +299,13 @@ int SimDrive::write(DriveFile file, uint64_t offset, const uint8_t* data, size_t
       break;
     }
   }
-  move_bytes(done);
   return done == size ? static_cast<int>(size) : -EIO;
 }
 
 void SimDrive::take_sectors(size_t from) {
   for (size_t i = from; i < device_.log.size(); ++i) {
     if (options_.latency_us != 0) {
-      std::this_thread::sleep_for(std::chrono::microseconds(options_.latency_us));
+      link_free_ = std::max(link_free_, std::chrono::steady_clock::now()) + std::chrono::microseconds(options_.latency_us);
     }
     if (log_ != nullptr) {
       const SectorRecord& r = device_.log[i];
@@ -315,10 +316,16 @@ void SimDrive::take_sectors(size_t from) {
   }
 }
 
-void SimDrive::move_bytes(size_t bytes) const {
-  if (options_.bytes_per_sec != 0 && bytes != 0) {
-    std::this_thread::sleep_for(std::chrono::microseconds(bytes * 1000000 / options_.bytes_per_sec));
+void SimDrive::transfer(size_t bytes) {
+  if (options_.latency_us == 0 && options_.bytes_per_sec == 0) {
+    return;
   }
+  const auto start = std::max(link_free_, std::chrono::steady_clock::now());
+  const auto moving = options_.bytes_per_sec == 0
+                          ? std::chrono::nanoseconds(0)
+                          : std::chrono::nanoseconds(bytes * 1000000000ull / options_.bytes_per_sec);
+  link_free_ = start + moving;
+  std::this_thread::sleep_until(link_free_);
 }
 
 std::string SimDrive::statistics() const {

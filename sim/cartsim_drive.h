@@ -6,6 +6,7 @@
 // Results follow the file-system convention: a byte count or 0 for success, -errno for failure.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -79,8 +80,14 @@ class SimDrive {
   std::string statistics() const;
 
  private:
-  void move_bytes(size_t bytes) const;
-  // The sectors the device took from log entry from on: the link's latency, and a log line each.
+  // The link model runs on one clock. A transfer occupies the link for its bytes at the link's
+  // rate and starts once the link and the device are both free; every command sector keeps the
+  // device busy for the latency from the moment it has arrived. So a write returns once its bytes
+  // have crossed the link, and the read of the reply waits for the device and then for its own
+  // bytes, as on a real link, where the device works while the host goes on to its next call.
+  // Waits end at their deadline, so the time a host spends on the link is what the model says.
+  void transfer(size_t bytes);
+  // The sectors the device took from log entry from on: the device's latency, and a log line each.
   void take_sectors(size_t from);
 
   const CartsimOptions& options_;
@@ -89,6 +96,7 @@ class SimDrive {
   bool gone_ = false;
   uint64_t reply_reads_ = 0;
   DriveStats stats_;
+  std::chrono::steady_clock::time_point link_free_{};
 };
 
 }  // namespace cartdump::sim

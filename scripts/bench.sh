@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Benchmarks of the 16 MiB N64 dump on cartsim, five runs each, medians in a table:
+#   - n64dump's wall time, CPU time (user + sys) and peak memory on a mount without delays;
+#   - the floor: bench/protocol_floor, only the protocol's file operations for the same commands;
+#   - n64dump on a link as slow as full-speed USB (--bytes-per-sec 1200000 --latency-us 1000),
+#     against the link's own time for the bytes and commands that cartsim counted.
+# The last line is the n64dump / floor ratio.
+set -uo pipefail
+source "$(dirname "$0")/common.sh"
+cd "$repo_root"
+
+runs=5
+ensure_packages "${base_packages[@]}" time || exit 1
+configure_and_build build >/dev/null || { echo "bench: the build failed"; exit 1; }
+
+bench=$(mktemp -d "$repo_root/build/bench.XXXXXX")
+cleanup() {
+  stop_cartsim
+  undo_cartsim_mounts >/dev/null
+  rm -rf "$bench"
+}
+trap cleanup EXIT
+build/bin/testrom --seed 3 --size 16M -o "$bench/cartridge.z64" || exit 1
+mkdir -p "$bench/work"
+mapfile -t overrides < <(show_as_removable_volume "$bench/host" "$bench/drive")
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# Runs n64dump once on the mount; appends "wall cpu peak_kib" to the named file.
+dump_once() {
+  (cd "$bench/work" && env "${overrides[@]}" /usr/bin/time -f '%e %U %S %M' -o "$bench/time" \
+    "$repo_root/build/bin/n64dump" </dev/null >/dev/null) || { echo "bench: n64dump failed"; return 1; }
+  cmp -s "$bench/cartridge.z64" "$bench/work/Dump16M.n64" || { echo "bench: the dump differs"; return 1; }
+  awk '{ printf "%s %.3f %s\n", $1, $2 + $3, $4 }' "$bench/time" >>"$1"
+}
+
+echo "== $runs dumps and $runs floors on a mount without delays"
+start_cartsim "$bench/drive" "$bench/ready" "$bench/cartsim.err" --rom "$bench/cartridge.z64" || exit 1
+: >"$bench/fast"
+: >"$bench/floor"
+for i in $(seq $runs); do
+  dump_once "$bench/fast" || exit 1
+  /usr/bin/time -f '%e' -o "$bench/time" build/bin/protocol_floor "$bench/drive" >/dev/null || exit 1
+  cat "$bench/time" >>"$bench/floor"
+done
+stop_cartsim
+
+echo "== $runs dumps on a full-speed USB link (1200000 bytes/s, 1000 us per command)"
+start_cartsim "$bench/drive" "$bench/ready" "$bench/cartsim.err" --rom "$bench/cartridge.z64" \
+  --bytes-per-sec 1200000 --latency-us 1000 || exit 1
+: >"$bench/slow"
+for i in $(seq $runs); do
+  dump_once "$bench/slow" || exit 1
+done
+stop_cartsim
+# cartsim's statistics: "N commands accepted, ...; B bytes served in ...; W bytes taken in ..."
+read -r commands served taken < <(sed -nE \
+  's/.* ([0-9]+) commands accepted.* ([0-9]+) bytes served.* ([0-9]+) bytes taken.*/\1 \2 \3/p' "$bench/cartsim.err")
+link=$(awk -v c="$commands" -v s="$served" -v t="$taken" -v n="$runs" \
+  'BEGIN { printf "%.3f", (c * 0.001 + (s + t) / 1200000) / n }')
+
+fast_wall=$(cut -d' ' -f1 "$bench/fast" | median)
+fast_cpu=$(cut -d' ' -f2 "$bench/fast" | median)
+fast_rss=$(cut -d' ' -f3 "$bench/fast" | median)
+floor=$(median <"$bench/floor")
+slow_wall=$(cut -d' ' -f1 "$bench/slow" | median)
+
+echo
+printf '%-46s %12s %10s\n' "measure (median of $runs)" "value" "target"
+printf '%-46s %11.3fs %10s\n' "n64dump wall time, no delays" "$fast_wall" ""
+printf '%-46s %11.3fs %10s\n' "floor: the protocol's file operations alone" "$floor" ""
+printf '%-46s %12.3f %10s\n' "n64dump / floor" "$(awk -v a="$fast_wall" -v b="$floor" 'BEGIN { print a / b }')" "<= 1.10"
+printf '%-46s %11.3fs %10s\n' "n64dump CPU time (user + sys)" "$fast_cpu" ""
+printf '%-46s %9.1fMiB %10s\n' "n64dump peak memory (RSS)" "$(awk -v k="$fast_rss" 'BEGIN { print k / 1024 }')" "<= 24 MiB"
+printf '%-46s %11.3fs %10s\n' "n64dump wall time, full-speed USB link" "$slow_wall" ""
+printf '%-46s %11.3fs %10s\n' "the link's own time for those bytes" "$link" ""
+printf '%-46s %12.3f %10s\n' "n64dump / link" "$(awk -v a="$slow_wall" -v b="$link" 'BEGIN { print a / b }')" "<= 1.02"
+echo
+echo "n64dump / floor: $(awk -v a="$fast_wall" -v b="$floor" 'BEGIN { printf "%.3f", a / b }')"
