@@ -38,6 +38,18 @@ int print_plain(const char* format, ...) {
   return n;
 }
 
+void console_safe_text(const char* text, char* out, uint32_t capacity) {
+  if (capacity == 0) {
+    return;
+  }
+  uint32_t i = 0;
+  for (; i + 1 < capacity && text[i] != '\0'; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    out[i] = (c < 0x20 || c == 0x7F) ? '?' : text[i];
+  }
+  out[i] = '\0';
+}
+
 void wait_key_and_exit() {
   print_console("Please press any key to exit...\n");
   std::getchar();

@@ -28,6 +28,12 @@ int print_notice(const char* format, ...);
 // output keep the order of the calls.
 int print_plain(const char* format, ...);
 
+// Text that came from the device (its name), made safe for the console: control characters
+// (below 0x20, and 0x7F) become '?', so that a device cannot drive the user's terminal with escape
+// sequences; every other byte stays as it is. Reads text up to its NUL or capacity - 1 characters,
+// whichever comes first, and writes at most capacity - 1 characters and a NUL into out.
+void console_safe_text(const char* text, char* out, uint32_t capacity);
+
 // The exit path after a failure: the key prompt, one character read, exit status 1.
 [[noreturn]] void wait_key_and_exit();
 

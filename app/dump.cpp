@@ -1,5 +1,6 @@
 #include "app/dump.h"
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -81,7 +82,9 @@ void dump_n64_rom() {
     print_error("Open device error.\n");
     wait_key_and_exit();
   }
-  print_notice("Device: %s\n", device_state.device_name.data());
+  std::array<char, kNameCapacity> name{};
+  console_safe_text(device_state.device_name.data(), name.data(), static_cast<uint32_t>(name.size()));
+  print_notice("Device: %s\n", name.data());
 
   n64_init();
   read_or_fail(kN64RomBase, rom_image, kHeaderLength);

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "link/sector.h"
@@ -37,6 +38,8 @@ constexpr const char* kUsage =
     "                        vanish and reads and writes fail with EIO, as when unplugged\n"
     "  --flaky-every N       every Nth read of T-DRIVER.DMP comes back short (its first 512\n"
     "                        bytes, or half of a smaller read), once\n"
+    "  --shrink-reply N:BYTES once N command sectors are taken, T-DRIVER.DMP is only BYTES\n"
+    "                        long (0:BYTES from the start); reads stop at its new end\n"
     "page cache:\n"
     "  --direct-io           every read of T-DRIVER.DMP and DUMP.ROM reaches cartsim, also a\n"
     "                        buffered one; by default their pages stay cached across opens\n"
@@ -61,6 +64,21 @@ std::string parse_count(const char* text, uint64_t minimum, uint64_t& value) {
   }
   value = n;
   return "";
+}
+
+// N:BYTES of --shrink-reply.
+std::string parse_shrink(CartsimOptions& options, const char* text) {
+  const char* colon = std::strchr(text, ':');
+  if (colon == nullptr) {
+    return std::string("--shrink-reply takes N:BYTES: ") + text;
+  }
+  uint64_t after = 0;
+  std::string complaint = parse_count(std::string(text, colon).c_str(), 0, after);
+  if (complaint.empty()) {
+    complaint = parse_count(colon + 1, 0, options.shrink_reply_to);
+  }
+  options.shrink_reply_after = after;
+  return complaint;
 }
 
 std::string parse_id(const char* text, std::array<uint8_t, 8>& id) {
@@ -97,6 +115,7 @@ const OptionEntry kOptions[] = {
        return complaint;
      }},
     {"--flaky-every", true, [](CartsimOptions& o, const char* v) { return parse_count(v, 1, o.flaky_every); }},
+    {"--shrink-reply", true, parse_shrink},
     {"--direct-io", false, [](CartsimOptions& o, const char*) { o.direct_io = true; return std::string(); }},
     {"--help", false, [](CartsimOptions& o, const char*) { o.help = true; return std::string(); }},
 };
@@ -184,11 +203,19 @@ int64_t SimDrive::size(DriveFile file) const {
   }
   switch (file) {
     case DriveFile::command: return static_cast<int64_t>(device_.command_file.size());
-    case DriveFile::reply: return static_cast<int64_t>(device_.reply_file.size());
+    case DriveFile::reply: return static_cast<int64_t>(reply_size());
     case DriveFile::dump: return static_cast<int64_t>(device_.dump_file.size());
     case DriveFile::none: break;
   }
   return -ENOENT;
+}
+
+uint64_t SimDrive::reply_size() const {
+  const uint64_t full = device_.reply_file.size();
+  if (options_.shrink_reply_after && device_.log.size() >= *options_.shrink_reply_after) {
+    return std::min(full, options_.shrink_reply_to);
+  }
+  return full;
 }
 
 int SimDrive::open(DriveFile file, int flags) {
@@ -250,7 +277,8 @@ int SimDrive::read(DriveFile file, uint64_t offset, uint8_t* out, size_t size) {
         size = size > kShortRead ? kShortRead : size / 2;
         ++stats_.short_reads;
       }
-      n = device_.read_reply_file(offset, out, size);
+      const uint64_t end = reply_size();
+      n = offset < end ? device_.read_reply_file(offset, out, std::min<uint64_t>(size, end - offset)) : 0;
       break;
     }
     case DriveFile::dump:

@@ -27,6 +27,8 @@ struct CartsimOptions {
   uint64_t bytes_per_sec = 0;   // throughput of the link for every byte moved; 0 is unlimited
   std::optional<uint64_t> fail_after;  // the device is gone once it has taken this many sectors
   uint64_t flaky_every = 0;     // every Nth read of the reply file comes back short; 0 never
+  std::optional<uint64_t> shrink_reply_after;  // once this many sectors are taken, the reply file
+  uint64_t shrink_reply_to = 0;                // is only this long
   bool direct_io = false;       // reply and dump reads always reach cartsim (no page cache)
   bool help = false;
 };
@@ -87,6 +89,8 @@ class SimDrive {
   // bytes, as on a real link, where the device works while the host goes on to its next call.
   // Waits end at their deadline, so the time a host spends on the link is what the model says.
   void transfer(size_t bytes);
+  // The reply file's length as the host sees it now.
+  uint64_t reply_size() const;
   // The sectors the device took from log entry from on: the device's latency, and a log line each.
   void take_sectors(size_t from);
 

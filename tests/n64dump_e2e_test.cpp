@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <iostream>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -134,56 +135,115 @@ TEST_F(N64Dump, AnEarlierImageIsReplacedByExactly16MiB) {
   EXPECT_TRUE(read_file(image()) == rom);
 }
 
-// A reply that comes back short is asked for again: every 97th reply read is cut short once.
-TEST_F(N64Dump, AFlakyLinkStillGivesTheExactImage) {
-  ASSERT_NO_FATAL_FAILURE(plug_in({"--flaky-every", "97"}));
-  const ToolRun run = dump();
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, good_transcript(rom));
-  EXPECT_TRUE(read_file(image()) == rom);
-}
+// Where the working directory is a mount of its own for a row of the fault matrix.
+enum class Workdir : uint8_t { plain, full, read_only };
 
-TEST_F(N64Dump, ADeviceGoneInTheMiddleLeavesTheEarlierImageAlone) {
-  const std::vector<uint8_t> earlier(1000, 0x5C);
-  write_file(image(), earlier);
-  // Discovery's identity request, the slot's preparation and the header read are commands 1 to 3;
-  // the 500th is the request for chunk 496, at 0x1000000 + 496 * 8192, whose reply never comes.
-  ASSERT_NO_FATAL_FAILURE(plug_in({"--fail-after", "500"}));
-  const ToolRun run = dump();
-  EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.out.find("Can not read the cartridge at device address 0x013E0000: "), std::string::npos)
-      << run.out.substr(run.out.size() > 400 ? run.out.size() - 400 : 0);
-  EXPECT_TRUE(run.out.ends_with(kPrompt));
-  EXPECT_EQ(run.out.find("Write rom to file"), std::string::npos);
-  EXPECT_EQ(read_file(image()), earlier);
-  EXPECT_FALSE(fs::exists(work() / "Dump16M.n64.part"));
-}
-
-// The working directory cannot take the image: a read-only bind mount of it (as root, where
-// permissions do not stop a write), or a directory without write permission otherwise.
-TEST_F(N64Dump, AnUnwritableWorkingDirectoryFailsTheRun) {
-  ASSERT_NO_FATAL_FAILURE(plug_in());
-  const std::string dir = work().string();
-  bool bound = false;
-  if (::geteuid() == 0) {
-    if (::mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) != 0) {
-      GTEST_SKIP() << "cannot bind-mount " << dir << " read-only here";
+// A mount over the working directory that the row needs, undone when the row ends.
+class WorkdirMount {
+ public:
+  // Returns "" when the working directory is as asked, otherwise why it cannot be made so here.
+  std::string make(Workdir kind, const fs::path& dir, const std::vector<uint8_t>& earlier) {
+    dir_ = dir.string();
+    if (kind == Workdir::plain) {
+      write_file(dir / "Dump16M.n64", earlier);
+      return "";
     }
-    bound = true;
-    ASSERT_EQ(::mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
-  } else {
-    fs::permissions(work(), fs::perms::owner_read | fs::perms::owner_exec);
+    if (::geteuid() != 0) {
+      if (kind == Workdir::read_only) {
+        write_file(dir / "Dump16M.n64", earlier);
+        fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
+        chmodded_ = true;
+        return "";
+      }
+      return "a full directory needs a small tmpfs, which only root can mount";
+    }
+    if (kind == Workdir::full) {
+      // Room for the earlier image and not for a new one beside it.
+      if (::mount("tmpfs", dir_.c_str(), "tmpfs", 0, "size=16m") != 0) return "cannot mount a tmpfs here";
+      mounted_ = true;
+      write_file(dir / "Dump16M.n64", earlier);
+      return "";
+    }
+    write_file(dir / "Dump16M.n64", earlier);
+    if (::mount(dir_.c_str(), dir_.c_str(), nullptr, MS_BIND, nullptr) != 0) return "cannot bind-mount here";
+    mounted_ = true;
+    if (::mount(nullptr, dir_.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
+      return "cannot make a bind mount read-only here";
+    }
+    return "";
   }
-  const ToolRun run = dump();
-  if (bound) {
-    ::umount2(dir.c_str(), MNT_DETACH);
-  } else {
-    fs::permissions(work(), fs::perms::owner_all);
+  // Lets the row look at what the run left, then undoes the mount.
+  void undo() {
+    if (chmodded_) fs::permissions(dir_, fs::perms::owner_all);
+    if (mounted_) ::umount2(dir_.c_str(), MNT_DETACH);
+    chmodded_ = mounted_ = false;
   }
-  EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.out.find("\nCan not write Dump16M.n64: "), std::string::npos) << run.out.substr(run.out.size() - 200);
-  EXPECT_TRUE(run.out.ends_with(kPrompt));
-  EXPECT_FALSE(fs::exists(image()));
+  ~WorkdirMount() { undo(); }
+
+ private:
+  std::string dir_;
+  bool mounted_ = false;
+  bool chmodded_ = false;
+};
+
+// What n64dump does under each fault, on a terminal so that the colour of its message shows. For
+// every row: the exit status, the red message, no "Dump16M.n64" unless complete and byte-identical,
+// and an earlier one never damaged.
+TEST_F(N64Dump, FaultMatrix) {
+  struct Fault {
+    const char* what;
+    std::vector<std::string> options;
+    Workdir workdir;
+    int status;
+    std::string message;  // its red message; empty for a run that must still give the exact image
+  };
+  const std::string cannot_read = "Can not read the cartridge at device address ";
+  // Commands: 1 the identity request, 2 the slot's preparation, 3 the header read, 4 + k chunk k.
+  const Fault faults[] = {
+      {"gone before discovery", {"--fail-after", "0"}, Workdir::plain, 1, "Open device error."},
+      {"gone at the first command", {"--fail-after", "1"}, Workdir::plain, 1, cannot_read + "0x01000000: cannot open "},
+      {"gone at the header read", {"--fail-after", "3"}, Workdir::plain, 1, cannot_read + "0x01000000: cannot open "},
+      {"gone in the middle", {"--fail-after", "500"}, Workdir::plain, 1, cannot_read + "0x013E0000: cannot open "},
+      {"gone at the last chunk", {"--fail-after", "2051"}, Workdir::plain, 1, cannot_read + "0x01FFE000: cannot open "},
+      {"every 3rd reply short", {"--flaky-every", "3"}, Workdir::plain, 0, ""},
+      {"every 97th reply short", {"--flaky-every", "97"}, Workdir::plain, 0, ""},
+      // Even the identity block comes back short: the drive is no device to the walk.
+      {"every reply short", {"--flaky-every", "1"}, Workdir::plain, 1, "Open device error."},
+      {"reply file below 9216 bytes", {"--shrink-reply", "0:9000"}, Workdir::plain, 1, "Open device error."},
+      {"reply file shrinking in the middle", {"--shrink-reply", "100:4096"}, Workdir::plain, 1,
+       cannot_read + "0x010C0000: the device answered 4096 of 8192 bytes."},
+      {"output directory full", {}, Workdir::full, 1, "Can not write Dump16M.n64: cannot write "},
+      {"output directory read-only", {}, Workdir::read_only, 1, "Can not write Dump16M.n64: cannot create "},
+  };
+  const std::vector<uint8_t> earlier(1024 * 1024, 0x5C);
+  for (const Fault& f : faults) {
+    SCOPED_TRACE(f.what);
+    fs::remove_all(work());
+    fs::create_directories(work());
+    WorkdirMount workdir;
+    if (const std::string why = workdir.make(f.workdir, work(), earlier); !why.empty()) {
+      workdir.undo();
+      std::cout << "[  SKIPPED ] the row \"" << f.what << "\": " << why << "\n";
+      continue;
+    }
+    ASSERT_NO_FATAL_FAILURE(plug_in(f.options));
+    const ToolRun run = run_tool_in_terminal({n64dump_program()}, work().string(), env_, "\n");
+    const std::string tail = run.out.substr(run.out.size() > 300 ? run.out.size() - 300 : 0);
+
+    EXPECT_EQ(run.status, f.status) << tail;
+    if (f.message.empty()) {
+      EXPECT_TRUE(run.out.ends_with("\x1b[92mWrite rom to file Dump16M.n64(16777216bytes).\x1b[39m")) << tail;
+      EXPECT_TRUE(read_file(image()) == rom) << "the image differs from the cartridge";
+    } else {
+      EXPECT_NE(run.out.find("\x1b[91m" + f.message), std::string::npos) << tail;
+      EXPECT_TRUE(run.out.ends_with("\x1b[39mPlease press any key to exit...\r\n")) << tail;
+      EXPECT_EQ(run.out.find("Write rom to file"), std::string::npos);
+      EXPECT_TRUE(read_file(image()) == earlier) << "the earlier image was damaged";
+    }
+    EXPECT_FALSE(fs::exists(work() / "Dump16M.n64.part"));
+    workdir.undo();
+    ASSERT_EQ(cartsim.stop(), "");
+  }
 }
 
 // On a terminal the messages are coloured, and the colour is put back after each.
@@ -200,6 +260,15 @@ TEST_F(N64Dump, OnATerminalErrorsAreRedAndNoticesGreen) {
   run = run_tool_in_terminal({n64dump_program()}, work().string(), plain, "\n");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out.find('\x1b'), std::string::npos) << "NO_COLOR turns colours off";
+}
+
+// A device cannot drive the user's terminal through its name: control characters show as '?'.
+TEST_F(N64Dump, ADeviceNameCannotCarryEscapeSequences) {
+  rom[0] = 0x00;  // the run may stop after the name
+  ASSERT_NO_FATAL_FAILURE(plug_in({"--name", "\x1b]0;owned\x07\x1b[2JREADER\x7f"}));
+  const ToolRun run = dump();
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.out.starts_with("Device: ?]0;owned??[2JREADER?\n")) << run.out;
 }
 
 }  // namespace

@@ -35,6 +35,7 @@ Environment write_host_volumes(const std::string& dir, const std::vector<HostVol
   const fs::path root(dir);
   const fs::path sysfs = root / "sys";
   const fs::path dev_block = sysfs / "dev" / "block";
+  fs::remove_all(root);
   fs::create_directories(dev_block);
   std::string mountinfo;
   int id = 20;

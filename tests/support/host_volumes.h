@@ -17,7 +17,7 @@ struct HostVolume {
 
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
-// Writes dir/mountinfo and dir/sys for the volumes; returns the two overrides that point at them.
+// Writes dir/mountinfo and dir/sys for the volumes, replacing what dir held; returns the two overrides that point at them.
 Environment write_host_volumes(const std::string& dir, const std::vector<HostVolume>& volumes);
 
 // Sets the variables of env for the life of the guard, and restores what was there before.
