@@ -76,6 +76,8 @@ stop_cartsim() {
 
 cleanup() {
   remove_drive_e
+  # Nothing of this prefix outlives the test.
+  [ -f "$prefix/.ready" ] && "$wine_run" "$prefix" --release
   stop_cartsim
   if is_mounted "$tmp/mnt"; then
     umount -l "$tmp/mnt" 2>/dev/null || fusermount3 -u -z "$tmp/mnt" 2>/dev/null ||
