@@ -32,9 +32,8 @@ int print_notice(const char* format, ...) {
 int print_plain(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  const int n = std::vprintf(format, args);
+  const int n = console_vprint_plain(format, args);
   va_end(args);
-  std::fflush(stdout);
   return n;
 }
 

@@ -21,6 +21,11 @@ enum class ConsoleColor : uint8_t {
 // output, in the given colour where standard output shows colours. One file per platform.
 int console_vprint(ConsoleColor color, const char* format, va_list args);
 
+// The standard library's formatted output to standard output, flushed before it returns. One file
+// per platform: on Windows the stream is switched to binary first, so that a line break is the
+// same single byte as in the coloured messages and on Linux.
+int console_vprint_plain(const char* format, va_list args);
+
 int print_console(const char* format, ...);
 int print_error(const char* format, ...);
 int print_notice(const char* format, ...);

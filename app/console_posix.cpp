@@ -51,4 +51,10 @@ int console_vprint(ConsoleColor color, const char* format, va_list args) {
   return n;
 }
 
+int console_vprint_plain(const char* format, va_list args) {
+  const int n = std::vprintf(format, args);
+  std::fflush(stdout);
+  return n;
+}
+
 }  // namespace cartdump

@@ -1,0 +1,233 @@
+#!/usr/bin/env bash
+# n64dump.exe end to end under Wine, against cartsim:
+#   n64dump_wine_e2e.sh N64DUMP_EXE HOST_BIN WORK_DIR
+# HOST_BIN holds the native build's cartsim, testrom and n64dump; WORK_DIR (the cross build's
+# directory) receives the temporary directory of the run and the Wine prefix of this test.
+#
+# cartsim plays the device's drive on a temporary directory, mounted with --direct-io: Wine does
+# not bypass Linux's page cache for unbuffered reads, so every read has to reach cartsim. The
+# mount is the prefix's drive E: (dosdevices/e: links to it), typed removable by the registry
+# value HKLM\Software\Wine\Drives "e:" = "floppy", so that GetDriveTypeA answers DRIVE_REMOVABLE.
+# Wine's mount manager reads drives and their types when the prefix's server starts, so the
+# prefix is one of this test's own, its server restarted after each change; the prefix that the
+# other tests share keeps its server running and never sees drive E:.
+#
+# Checked:
+#   - n64dump.exe, run in an empty working directory with standard input at its end, finds the
+#     drive by itself, dumps a 16 MiB image byte-identical to the cartridge (replacing an older
+#     file of the same name) and exits 0;
+#   - its standard output (not a console, so plain text) is byte for byte the transcript of the
+#     native build run against the same mount, and the transcript expected of the run;
+#   - with no device (no drive E:) it prints "Open device error." and the key prompt, as the
+#     native build does, creates no image and exits 1.
+# Under Wine the HID enumeration finds no device, so both runs also take the HID step that finds
+# nothing before the drive walk.
+#
+# Exits 0 when all holds, 77 (a skip) where Wine, FUSE or the native programs are missing, 1 on a
+# failure. The mount is undone and drive E: removed on every way out.
+set -uo pipefail
+
+if [ $# -ne 3 ]; then
+  echo "usage: $0 N64DUMP_EXE HOST_BIN WORK_DIR" >&2
+  exit 2
+fi
+exe=$(realpath "$1")
+host_bin=$(realpath -m "$2")
+work=$(realpath "$3")
+wine_run=$(realpath "$(dirname "$0")/../scripts/wine-run.sh")
+wine_dir=${CARTDUMP_WINE_DIR:-/usr/lib/wine}
+
+skip() {
+  echo "SKIPPED: $*"
+  exit 77
+}
+
+[ -x "$wine_dir/wine64" ] || skip "no Wine at $wine_dir (Debian's wine64)"
+[ -c /dev/fuse ] || skip "no /dev/fuse: cartsim cannot mount"
+[ "$(id -u)" -eq 0 ] || command -v fusermount3 >/dev/null || skip "neither root nor fusermount3: cartsim cannot mount"
+for program in cartsim testrom n64dump; do
+  [ -x "$host_bin/$program" ] || skip "no native $program in $host_bin: build the native tree first (scripts/test.sh does)"
+done
+[ -f "$exe" ] || { echo "FAIL: no $exe"; exit 1; }
+
+readonly image_size=16777216
+readonly device_name="WINE E2E READER"
+readonly prefix="$work/wineprefix-drive"
+
+tmp=$(mktemp -d "$work/n64dump_wine_e2e.XXXXXX") || exit 1
+cartsim_pid=
+
+is_mounted() { awk -v p="$1" '$2 == p { found = 1 } END { exit !found }' /proc/self/mounts; }
+
+remove_drive_e() { rm -f "$prefix/dosdevices/e:"; }
+
+stop_cartsim() {
+  [ -n "$cartsim_pid" ] || return 0
+  kill -TERM "$cartsim_pid" 2>/dev/null
+  local waited=0
+  while kill -0 "$cartsim_pid" 2>/dev/null && [ $waited -lt 100 ]; do
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+  kill -KILL "$cartsim_pid" 2>/dev/null
+  wait "$cartsim_pid" 2>/dev/null
+  cartsim_pid=
+}
+
+cleanup() {
+  remove_drive_e
+  # Nothing of this prefix outlives the test.
+  [ -f "$prefix/.ready" ] && "$wine_run" "$prefix" --release
+  stop_cartsim
+  if is_mounted "$tmp/mnt"; then
+    umount -l "$tmp/mnt" 2>/dev/null || fusermount3 -u -z "$tmp/mnt" 2>/dev/null ||
+      echo "could not undo the cartsim mount at $tmp/mnt" >&2
+  fi
+  is_mounted "$tmp/mnt" || rm -rf "$tmp"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# Shows where two transcripts part, with the bytes made visible.
+show_difference() {
+  cmp "$1" "$2" | head -n 1
+  local at
+  at=$(cmp "$1" "$2" 2>/dev/null | sed -nE 's/.* byte ([0-9]+),.*/\1/p')
+  [ -n "$at" ] || at=1
+  local from=$((at > 40 ? at - 40 : 1))
+  echo "  $1: $(tail -c +"$from" "$1" | head -c 120 | od -An -c | tr -s ' ' | tr -d '\n')"
+  echo "  $2: $(tail -c +"$from" "$2" | head -c 120 | od -An -c | tr -s ' ' | tr -d '\n')"
+}
+
+expect_same_file() {
+  local what=$1 got=$2 want=$3
+  if cmp -s "$got" "$want"; then
+    echo "ok: $what"
+  else
+    fail "$what"
+    show_difference "$got" "$want"
+  fi
+}
+
+expect_status() {
+  local what=$1 got=$2 want=$3
+  if [ "$got" -eq "$want" ]; then
+    echo "ok: $what exits $want"
+  else
+    fail "$what exits $got, not $want"
+  fi
+}
+
+# The prefix of this test with drive E: as it should be, and its server restarted, so that the
+# mount manager reads the drives anew. With an argument, E: links there and is removable.
+set_drive_e() {
+  remove_drive_e
+  if [ $# -eq 1 ]; then
+    ln -s "$1" "$prefix/dosdevices/e:"
+    "$wine_run" "$prefix" reg add 'HKLM\Software\Wine\Drives' /v e: /d floppy /f >/dev/null ||
+      { fail "the registry value for drive E: could not be set"; return 1; }
+  fi
+  "$wine_run" "$prefix" --release
+}
+
+# Runs n64dump.exe in a directory with standard input at its end; its stdout into a file.
+run_windows() {
+  local dir=$1
+  (cd "$dir" && "$wine_run" "$prefix" "$exe" </dev/null >"$dir.out" 2>"$dir.err")
+}
+
+# Runs the native n64dump in a directory, its volume walk pointed at the given mount alone: a
+# mountinfo line for it and a sysfs tree in which its device is removable.
+run_linux() {
+  local dir=$1 mount=$2
+  local mountinfo="$tmp/mountinfo" sysfs="$tmp/sysfs"
+  : >"$mountinfo"
+  if [ -n "$mount" ]; then
+    local escaped=${mount//\\/\\134}
+    escaped=${escaped// /\\040}
+    echo "900 1 0:99 / $escaped rw,nosuid - fuse.cartsim cartsim rw" >"$mountinfo"
+    mkdir -p "$sysfs/dev/block/0:99"
+    echo 1 >"$sysfs/dev/block/0:99/removable"
+  fi
+  (cd "$dir" && CARTDUMP_MOUNTINFO="$mountinfo" CARTDUMP_SYSFS="$sysfs" "$host_bin/n64dump" </dev/null \
+    >"$dir.out" 2>"$dir.err")
+}
+
+echo "== the Wine prefix of this test: $prefix"
+"$wine_run" "$prefix" || { echo "FAIL: the Wine prefix could not be created"; exit 1; }
+
+echo "== cartsim with a 16 MiB cartridge, byte-swapped, on $tmp/mnt"
+mkdir -p "$tmp/mnt" "$tmp/win" "$tmp/linux" "$tmp/win-nodevice" "$tmp/linux-nodevice"
+"$host_bin/testrom" --seed 64 --size 16M --order byteswapped -o "$tmp/cart.v64" || { echo "FAIL: testrom"; exit 1; }
+"$host_bin/cartsim" "$tmp/mnt" --rom "$tmp/cart.v64" --direct-io --name "$device_name" \
+  --ready-file "$tmp/ready" --log "$tmp/cartsim.log" 2>"$tmp/cartsim.err" &
+cartsim_pid=$!
+for _ in $(seq 100); do
+  [ -e "$tmp/ready" ] || ! kill -0 "$cartsim_pid" 2>/dev/null && break
+  sleep 0.1
+done
+if [ ! -e "$tmp/ready" ]; then
+  echo "FAIL: cartsim did not mount:"
+  cat "$tmp/cartsim.err"
+  exit 1
+fi
+
+# The transcript of a whole run: header bytes as the cartridge holds them, a progress text per
+# 8192-byte chunk, each ending in a carriage return, and the last notice without a line break.
+{
+  printf 'Device: %s\n' "$device_name"
+  printf '37804012\n'
+  printf 'Start dump....\n'
+  for ((done_bytes = 8192; done_bytes <= image_size; done_bytes += 8192)); do
+    printf '%d/%d\r' "$done_bytes" "$image_size"
+  done
+  printf '\nWrite rom to file Dump16M.n64(%dbytes).' "$image_size"
+} >"$tmp/expected.out"
+
+echo "== n64dump.exe with the device at E:"
+set_drive_e "$tmp/mnt" || exit 1
+# An older image of the same name is replaced.
+head -c 1000 /dev/urandom >"$tmp/win/Dump16M.n64"
+started=$SECONDS
+run_windows "$tmp/win"
+status=$?
+echo "   took $((SECONDS - started)) s"
+expect_status "n64dump.exe" "$status" 0
+expect_same_file "the image of n64dump.exe is the cartridge" "$tmp/win/Dump16M.n64" "$tmp/cart.v64"
+expect_same_file "the transcript of n64dump.exe is the run's" "$tmp/win.out" "$tmp/expected.out"
+if [ -s "$tmp/win.err" ]; then
+  echo "   (its stderr: $(head -c 400 "$tmp/win.err"))"
+fi
+
+echo "== native n64dump with the device"
+run_linux "$tmp/linux" "$tmp/mnt"
+expect_status "native n64dump" $? 0
+expect_same_file "the native image is the cartridge" "$tmp/linux/Dump16M.n64" "$tmp/cart.v64"
+expect_same_file "n64dump.exe prints what the native build prints" "$tmp/win.out" "$tmp/linux.out"
+
+echo "== no device"
+set_drive_e || exit 1
+run_windows "$tmp/win-nodevice"
+expect_status "n64dump.exe without a device" $? 1
+printf 'Open device error.\nPlease press any key to exit...\n' >"$tmp/nodevice.expected"
+expect_same_file "n64dump.exe without a device says so" "$tmp/win-nodevice.out" "$tmp/nodevice.expected"
+run_linux "$tmp/linux-nodevice" ""
+expect_status "native n64dump without a device" $? 1
+expect_same_file "both builds say the same without a device" "$tmp/win-nodevice.out" "$tmp/linux-nodevice.out"
+if [ -e "$tmp/win-nodevice/Dump16M.n64" ]; then
+  fail "n64dump.exe without a device left an image"
+fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "cartsim's log, first lines:"
+  head -n 5 "$tmp/cartsim.log"
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "all checks passed"
