@@ -4,21 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "link/file_io.h"
+#include "link/unbuffered_read.h"
 
 namespace cartdump {
 namespace {
-
-// Unbuffered reads move whole blocks of this alignment, in memory and on the file: a multiple of
-// every logical block size in use.
-constexpr uint64_t kDirectAlignment = 4096;
 
 char last_error[512];
 
@@ -40,12 +34,6 @@ struct Descriptor {
     }
   }
 };
-
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-
-bool is_aligned(uint64_t value) { return value % kDirectAlignment == 0; }
 
 ssize_t pread_retrying(int fd, void* buffer, size_t length, off_t offset) {
   ssize_t got;
@@ -107,35 +95,22 @@ int read_file_unbuffered(const char* path, uint8_t* destination, uint32_t length
     return 0;
   }
 
-  // Direct reads need block-aligned memory, offsets and lengths. A request that already is aligned
-  // goes straight into the caller's memory; any other goes through an aligned bounce buffer that
-  // covers the whole blocks around it.
-  const uint64_t start = offset;
-  const uint64_t end = start + length;
-  const uint64_t block_start = start - start % kDirectAlignment;
-  const uint64_t block_end = (end + kDirectAlignment - 1) / kDirectAlignment * kDirectAlignment;
-  const bool straight = !direct || (is_aligned(reinterpret_cast<uintptr_t>(destination)) &&
-                                    is_aligned(start) && is_aligned(length));
-
+  // A cached read (no direct I/O) takes any alignment; a direct one may need a bounce buffer.
+  UnbufferedRead plan = plan_unbuffered_read(destination, length, offset);
+  if (!direct) {
+    plan = {true, offset, length, 0};
+  }
   ssize_t delivered;
-  if (straight) {
-    delivered = pread_retrying(file.fd, destination, length, static_cast<off_t>(start));
+  if (plan.straight) {
+    delivered = pread_retrying(file.fd, destination, length, static_cast<off_t>(offset));
   } else {
-    const size_t span = static_cast<size_t>(block_end - block_start);
-    std::unique_ptr<uint8_t, FreeDeleter> bounce(
-        static_cast<uint8_t*>(std::aligned_alloc(kDirectAlignment, span)));
+    const BounceBuffer bounce = bounce_buffer(plan.span);
     if (!bounce) {
       record_error("no memory to read", path, ENOMEM);
       return 0;
     }
-    const ssize_t got = pread_retrying(file.fd, bounce.get(), span, static_cast<off_t>(block_start));
-    const uint64_t lead = start - block_start;
-    delivered = got < 0 ? got
-                        : static_cast<ssize_t>(std::min<uint64_t>(
-                              length, static_cast<uint64_t>(got) > lead ? got - lead : 0));
-    if (delivered > 0) {
-      std::memcpy(destination, bounce.get() + lead, static_cast<size_t>(delivered));
-    }
+    const ssize_t got = pread_retrying(file.fd, bounce.get(), plan.span, static_cast<off_t>(plan.file_offset));
+    delivered = got < 0 ? got : copy_from_bounce(plan, bounce.get(), static_cast<uint64_t>(got), destination, length);
   }
   if (delivered < 0) {
     record_error("cannot read", path, errno);

@@ -7,22 +7,14 @@
 #endif
 #include <windows.h>
 
-#include <malloc.h>
-
-#include <algorithm>
 #include <cstdio>
-#include <cstring>
-#include <memory>
 #include <string_view>
 
 #include "link/file_io.h"
+#include "link/unbuffered_read.h"
 
 namespace cartdump {
 namespace {
-
-// Unbuffered reads move whole sectors, in memory and on the file. 4096 is a multiple of every
-// sector size a drive reports, and memory aligned to it meets every drive's alignment demand.
-constexpr uint64_t kSectorAlignment = 4096;
 
 char last_error[512];
 
@@ -56,12 +48,6 @@ struct Handle {
   }
   bool valid() const { return handle != INVALID_HANDLE_VALUE; }
 };
-
-struct AlignedDeleter {
-  void operator()(void* p) const { ::_aligned_free(p); }
-};
-
-bool is_aligned(uint64_t value) { return value % kSectorAlignment == 0; }
 
 // Positions the file at byte offset from its start; the offset may exceed 2 GiB.
 bool seek_from_start(HANDLE file, uint64_t offset) {
@@ -115,46 +101,30 @@ int read_file_unbuffered(const char* path, uint8_t* destination, uint32_t length
     return 0;
   }
 
-  // Unbuffered reads need sector-aligned memory, offsets and lengths. A request that already is
-  // aligned goes straight into the caller's memory; any other goes through an aligned bounce
-  // buffer that covers the whole sectors around it.
-  const uint64_t start = offset;
-  const uint64_t end = start + length;
-  const uint64_t block_start = start - start % kSectorAlignment;
-  const uint64_t block_end = (end + kSectorAlignment - 1) / kSectorAlignment * kSectorAlignment;
-  const bool straight =
-      is_aligned(reinterpret_cast<uintptr_t>(destination)) && is_aligned(start) && is_aligned(length);
-
+  const UnbufferedRead plan = plan_unbuffered_read(destination, length, offset);
   DWORD delivered = 0;
-  if (straight) {
-    if (!seek_from_start(file.handle, start) ||
-        !::ReadFile(file.handle, destination, length, &delivered, nullptr)) {
+  if (plan.straight) {
+    if (!seek_from_start(file.handle, offset) || !::ReadFile(file.handle, destination, length, &delivered, nullptr)) {
       record_error("cannot read", path, ::GetLastError());
       return 0;
     }
   } else {
-    const uint64_t span = block_end - block_start;
-    if (span > MAXDWORD) {
+    if (plan.span > MAXDWORD) {
       record_error("cannot read", path, ERROR_INVALID_PARAMETER);
       return 0;
     }
-    std::unique_ptr<uint8_t, AlignedDeleter> bounce(
-        static_cast<uint8_t*>(::_aligned_malloc(static_cast<size_t>(span), kSectorAlignment)));
+    const BounceBuffer bounce = bounce_buffer(plan.span);
     if (!bounce) {
       record_error("no memory to read", path, ERROR_NOT_ENOUGH_MEMORY);
       return 0;
     }
     DWORD got = 0;
-    if (!seek_from_start(file.handle, block_start) ||
-        !::ReadFile(file.handle, bounce.get(), static_cast<DWORD>(span), &got, nullptr)) {
+    if (!seek_from_start(file.handle, plan.file_offset) ||
+        !::ReadFile(file.handle, bounce.get(), static_cast<DWORD>(plan.span), &got, nullptr)) {
       record_error("cannot read", path, ::GetLastError());
       return 0;
     }
-    const uint64_t lead = start - block_start;
-    delivered = static_cast<DWORD>(std::min<uint64_t>(length, got > lead ? got - lead : 0));
-    if (delivered > 0) {
-      std::memcpy(destination, bounce.get() + lead, delivered);
-    }
+    delivered = copy_from_bounce(plan, bounce.get(), got, destination, length);
   }
   return static_cast<int>(delivered);
 }
