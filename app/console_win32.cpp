@@ -8,12 +8,6 @@
 // wvsprintfA knows c, d, i, s, u, x and X with flags, width and precision, and the l and h size
 // prefixes; no floating point, no * width, no 64-bit prefixes. Every message of the tool keeps to
 // that, so it reads the same as printf renders it on Linux.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <fcntl.h>

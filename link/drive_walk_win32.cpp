@@ -1,11 +1,5 @@
 // The drive walk on Windows: the host's drive letters, each root in its 4-character form ("E:\"
 // and the terminator), in the order GetLogicalDriveStringsA lists them.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <algorithm>

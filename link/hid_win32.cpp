@@ -6,12 +6,6 @@
 // once and kept until the process ends. A transfer that times out (or whose wait fails) is
 // cancelled, and the call waits for the cancelled transfer to finish: until then the system may
 // still write into the caller's report buffer and OVERLAPPED, which live on the caller's stack.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 // The HID and SetupAPI headers need windows.h first. MinGW's hidsdi.h declares its functions
 // without C linkage of its own.

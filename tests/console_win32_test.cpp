@@ -1,11 +1,5 @@
 // The console output on Windows: the messages' formats as wvsprintfA renders them, the text
 // written where standard output is a file, and the colours on a real console.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <gtest/gtest.h>

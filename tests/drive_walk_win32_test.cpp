@@ -1,12 +1,6 @@
 // The drive walk over the real Windows volume services. Under Wine the drives are the prefix's
 // (C: and Z:, both fixed); the walk over a removable drive that is the device is tested end to end
 // (n64dump_wine_e2e.sh).
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <gtest/gtest.h>

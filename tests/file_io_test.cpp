@@ -7,11 +7,13 @@
 #include <vector>
 
 #include "link/file_io.h"
+#include "tests/support/sector_bytes.h"
 
 namespace cartdump {
 namespace {
 
 namespace fs = std::filesystem;
+using test::byte_pattern;
 
 class FilePrimitives : public ::testing::Test {
  protected:
@@ -35,18 +37,12 @@ class FilePrimitives : public ::testing::Test {
   fs::path dir_;
 };
 
-std::vector<uint8_t> pattern(size_t size) {
-  std::vector<uint8_t> data(size);
-  for (size_t i = 0; i < size; ++i) data[i] = static_cast<uint8_t>((i * 251) ^ (i >> 10));
-  return data;
-}
-
 TEST_F(FilePrimitives, WriteCreatesAndTruncates) {
   const std::string p = path("CMD.CMD");
-  const std::vector<uint8_t> big = pattern(4096);
+  const std::vector<uint8_t> big = byte_pattern(4096);
   EXPECT_EQ(write_whole_file(p.c_str(), big.data(), 4096), 4096);
   EXPECT_EQ(plain_read(p), big);
-  const std::vector<uint8_t> small = pattern(512);
+  const std::vector<uint8_t> small = byte_pattern(512);
   EXPECT_EQ(write_whole_file(p.c_str(), small.data(), 512), 512);
   EXPECT_EQ(plain_read(p), small);
   EXPECT_EQ(write_whole_file(p.c_str(), nullptr, 0), 0);
@@ -56,13 +52,13 @@ TEST_F(FilePrimitives, WriteCreatesAndTruncates) {
 
 TEST_F(FilePrimitives, WriteThatCannotCreateReturnsZeroAndSaysWhy) {
   const std::string p = path("no such dir/CMD.CMD");
-  const std::vector<uint8_t> data = pattern(512);
+  const std::vector<uint8_t> data = byte_pattern(512);
   EXPECT_EQ(write_whole_file(p.c_str(), data.data(), 512), 0);
   EXPECT_NE(std::string(file_error_text()).find("CMD.CMD"), std::string::npos) << file_error_text();
 }
 
 TEST_F(FilePrimitives, UnbufferedReadsGiveThePlainBytesAtAnyOffsetAndLength) {
-  const std::vector<uint8_t> file = pattern(40000);
+  const std::vector<uint8_t> file = byte_pattern(40000);
   const std::string p = path("T-DRIVER.DMP");
   ASSERT_EQ(write_whole_file(p.c_str(), file.data(), static_cast<uint32_t>(file.size())), 40000);
 
@@ -89,7 +85,7 @@ TEST_F(FilePrimitives, UnbufferedReadsGiveThePlainBytesAtAnyOffsetAndLength) {
 }
 
 TEST_F(FilePrimitives, AlignedReadsLandStraightInTheCallersMemory) {
-  const std::vector<uint8_t> file = pattern(3 * 8192);
+  const std::vector<uint8_t> file = byte_pattern(3 * 8192);
   const std::string p = path("DUMP.ROM");
   ASSERT_EQ(write_whole_file(p.c_str(), file.data(), static_cast<uint32_t>(file.size())), 3 * 8192);
   alignas(4096) static uint8_t image[2 * 8192];
@@ -99,7 +95,7 @@ TEST_F(FilePrimitives, AlignedReadsLandStraightInTheCallersMemory) {
 
 TEST_F(FilePrimitives, ReadsShareTheFileWithAWriterThatHoldsItOpen) {
   // The device side may hold the reply file open for writing while the host reads it.
-  const std::vector<uint8_t> data = pattern(2048);
+  const std::vector<uint8_t> data = byte_pattern(2048);
   const std::string p = path("T-DRIVER.DMP");
   std::ofstream writer(p, std::ios::binary);
   writer.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
@@ -121,7 +117,7 @@ TEST_F(FilePrimitives, ReadsThatFindNothing) {
   EXPECT_EQ(read_file_unbuffered(p.c_str(), nullptr, 1024, 0), 0);
   EXPECT_STREQ(file_error_text(), "");
   // An offset past the end.
-  const std::vector<uint8_t> data = pattern(100);
+  const std::vector<uint8_t> data = byte_pattern(100);
   ASSERT_EQ(write_whole_file(p.c_str(), data.data(), 100), 100);
   EXPECT_EQ(read_file_unbuffered(p.c_str(), destination.data(), 1024, 8192), 0);
 }

@@ -12,6 +12,7 @@
 #include "carts/group_0e.h"
 #include "carts/scrambling.h"
 #include "tests/support/group_test.h"
+#include "tests/support/sector_bytes.h"
 
 namespace cartdump::test {
 namespace {
@@ -78,29 +79,12 @@ TEST_F(Group0e, SingleWritesReturnTheSendAndSingleReadsTheirReplyByte) {
   EXPECT_EQ(g0e_read_status(), 0x01);
 }
 
-struct Sent {
-  uint32_t address;
-  uint32_t length;
-};
-
-void expect_sent(const std::vector<sim::SectorRecord>& log, uint8_t command, const std::vector<Sent>& sent) {
-  ASSERT_EQ(log.size(), sent.size());
-  for (size_t k = 0; k < sent.size(); ++k) {
-    SCOPED_TRACE(k);
-    EXPECT_EQ(log[k].group, 0x0E);
-    EXPECT_EQ(log[k].command, command);
-    EXPECT_EQ(log[k].outcome, sim::Outcome::accepted);
-    EXPECT_EQ(log[k].address, sent[k].address);
-    EXPECT_EQ(log[k].length, sent[k].length);
-  }
-}
-
 TEST_F(Group0e, BulkWriteWrapsItsAddressAt16Bits) {
   const std::vector<uint8_t> data = random_bytes(1000, 1);
   g0e_write_05(0xFFF0, data.data(), 1000);
   ASSERT_EQ(calls().size(), 1u) << "one write of the command file";
   EXPECT_EQ(calls()[0].length, 3u * 512);
-  expect_sent(commands(), 0x05, {{0xFFF0, 498}, {0x01E2, 498}, {0x03D4, 4}});
+  expect_sent(commands(), 0x0E, 0x05, {{0xFFF0, 498}, {0x01E2, 498}, {0x03D4, 4}});
   for (size_t k = 0; k < 3; ++k) {
     const std::vector<uint8_t> s = sector(k);
     const size_t n = k < 2 ? 498 : 4;
@@ -118,7 +102,7 @@ TEST_F(Group0e, A498ByteChunkFillsTheSectorToByte509) {
   ASSERT_EQ(sector_count(), 1u);
   const std::vector<uint8_t> s = sector(0);
   EXPECT_TRUE(std::equal(data.begin(), data.end(), s.begin() + 12));
-  expect_sent(commands(), 0x08, {{0x0100, 498}});
+  expect_sent(commands(), 0x0E, 0x08, {{0x0100, 498}});
   std::vector<uint8_t> back(498);
   g0e_read_07(0x0100, back.data(), 498);
   EXPECT_EQ(back, data);
@@ -127,7 +111,7 @@ TEST_F(Group0e, A498ByteChunkFillsTheSectorToByte509) {
 TEST_F(Group0e, ReadsSplitInto8192ByteRequestsAndWrap) {
   std::vector<uint8_t> back(10000);
   EXPECT_EQ(g0e_read_07(0xF000, back.data(), 10000), 10000u);
-  expect_sent(commands(), 0x07, {{0xF000, 8192}, {0x1000, 1808}});
+  expect_sent(commands(), 0x0E, 0x07, {{0xF000, 8192}, {0x1000, 1808}});
   EXPECT_EQ(back, std::vector<uint8_t>(10000, 0xFF)) << "an erased space";
   clear_record();
   EXPECT_EQ(g0e_read_04(0, back.data(), 0), 0u);
@@ -165,7 +149,7 @@ TEST_F(Group0e, SkipBlankLeavesOutBlankChunks) {
     g0e_write_skip_blank(a, c.source.data(), static_cast<uint16_t>(c.source.size()));
     ASSERT_EQ(calls().size(), 1u) << "one write, empty when nothing is left";
     EXPECT_EQ(calls()[0].length, c.sent.size() * 512);
-    expect_sent(commands(), 0x80, c.sent);
+    expect_sent(commands(), 0x0E, 0x80, c.sent);
     std::vector<uint8_t> back(c.source.size());
     g0e_read_04(a, back.data(), static_cast<uint16_t>(back.size()));
     EXPECT_EQ(back, c.source);
@@ -220,7 +204,7 @@ TEST_F(Group0e, ReadWithListCarriesItsEntriesInEverySector) {
     clear_record();
     std::vector<uint8_t> back(c.length);
     EXPECT_EQ(g0e_read_with_list(0x1230, back.data(), c.length, addresses.data(), values.data(), c.count), c.length);
-    expect_sent(commands(), 0x13, c.sent);
+    expect_sent(commands(), 0x0E, 0x13, c.sent);
     ASSERT_EQ(calls().size(), 2 * c.sent.size());
     EXPECT_EQ(calls().back().length, std::max<uint32_t>(c.sent.back().length, 1024));
     // The command file holds the last request: it carries the list too.
@@ -314,7 +298,7 @@ TEST_F(Group0e, ScrambledWritesRoundTripThroughTheDevice) {
       g0e_init_scrambling();
       clear_record();
       w.write(0xFE00, data.data(), 1500);
-      expect_sent(commands(), w.command, {{0xFE00, 498}, {0xFFF2, 498}, {0x01E4, 498}, {0x03D6, 6}});
+      expect_sent(commands(), 0x0E, w.command, {{0xFE00, 498}, {0xFFF2, 498}, {0x01E4, 498}, {0x03D6, 6}});
       for (size_t k = 0; k < 4; ++k) {
         const std::vector<uint8_t> s = sector(k);
         const size_t n = k < 3 ? 498 : 6;

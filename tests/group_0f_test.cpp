@@ -12,14 +12,6 @@ namespace {
 
 using Writes = std::vector<sim::BusAccess>;
 
-std::vector<uint8_t> pattern(size_t size, uint8_t seed) {
-  std::vector<uint8_t> data(size);
-  for (size_t i = 0; i < size; ++i) {
-    data[i] = static_cast<uint8_t>(i * 29 + seed + (i >> 8));
-  }
-  return data;
-}
-
 class Group0f : public DeviceTest {
  protected:
   std::vector<uint8_t>& flash() { return device().g0f.memory; }
@@ -97,7 +89,7 @@ TEST_F(Group0f, BulkWritesCutThePayloadIntoOneBatch) {
   for (const BulkCase& c : cases) {
     SCOPED_TRACE(c.what);
     clear_record();
-    const std::vector<uint8_t> data = pattern(c.count, c.command);
+    const std::vector<uint8_t> data = byte_pattern(c.count, c.command);
     EXPECT_EQ(c.write(c.address, data.data(), c.count), static_cast<int>(c.sectors.size() * 512));
     ASSERT_EQ(calls().size(), 1u) << "one send";
     ASSERT_EQ(commands().size(), c.sectors.size());
@@ -239,7 +231,7 @@ TEST_F(Group0f, ABrokenSequenceErasesNothing) {
 
 TEST_F(Group0f, WrittenBytesReadBackAfterAnErase) {
   g0f_erase_sector(0x30000);
-  const std::vector<uint8_t> data = pattern(1000, 7);
+  const std::vector<uint8_t> data = byte_pattern(1000, 7);
   g0f_write_0a(0x30010, data.data(), 1000);
   std::vector<uint8_t> back(1000);
   g0f_read_09(0x30010, back.data(), 1000);

@@ -6,26 +6,15 @@
 #include "carts/group_10.h"
 #include "link/sector.h"
 #include "tests/support/memory_drive.h"
+#include "tests/support/sector_bytes.h"
 
 namespace cartdump::test {
 namespace {
 
-std::vector<uint8_t> pattern_rom(size_t size) {
-  std::vector<uint8_t> rom(size);
-  for (size_t i = 0; i < size; ++i) {
-    rom[i] = static_cast<uint8_t>((i * 131) ^ (i >> 9));
-  }
-  return rom;
-}
-
 class N64Group : public DeviceTest {
  protected:
-  void configure(sim::DeviceConfig& device_config) override { device_config.rom = pattern_rom(64 * 1024); }
-  // Sector k of the last command file.
-  std::vector<uint8_t> sector(size_t k) {
-    const auto& file = device().command_file;
-    return {file.begin() + k * kSectorSize, file.begin() + (k + 1) * kSectorSize};
-  }
+  void configure(sim::DeviceConfig& device_config) override { device_config.rom = byte_pattern(64 * 1024); }
+  std::vector<uint8_t> sector(size_t k) { return sent_sector(device(), k); }
 };
 
 TEST_F(N64Group, InitSendsTheFramedPreparationCommand) {
@@ -106,7 +95,7 @@ TEST_F(N64Group, WriteCutsThePayloadInto500ByteSectorsSentInOneCall) {
   for (const WriteCase& c : cases) {
     SCOPED_TRACE(c.count);
     clear_record();
-    const std::vector<uint8_t> data = pattern_rom(c.count + 7);
+    const std::vector<uint8_t> data = byte_pattern(c.count + 7);
     n64_write(a, data.data() + 7, c.count);
     ASSERT_EQ(calls().size(), 1u) << "one write of the command file";
     EXPECT_EQ(calls()[0].length, c.lengths.size() * 512);

@@ -9,28 +9,12 @@
 #include "carts/group_13.h"
 #include "carts/scrambling.h"
 #include "tests/support/group_test.h"
+#include "tests/support/sector_bytes.h"
 
 namespace cartdump::test {
 namespace {
 
 class Group13 : public GroupTest {};
-
-struct Sent {
-  uint32_t address;
-  uint32_t length;
-};
-
-void expect_sent(const std::vector<sim::SectorRecord>& log, uint8_t command, const std::vector<Sent>& sent) {
-  ASSERT_EQ(log.size(), sent.size());
-  for (size_t k = 0; k < sent.size(); ++k) {
-    SCOPED_TRACE(k);
-    EXPECT_EQ(log[k].group, 0x13);
-    EXPECT_EQ(log[k].command, command);
-    EXPECT_EQ(log[k].outcome, sim::Outcome::accepted);
-    EXPECT_EQ(log[k].address, sent[k].address);
-    EXPECT_EQ(log[k].length, sent[k].length);
-  }
-}
 
 std::array<uint8_t, 8> encrypted(const uint8_t* head) {
   std::array<uint8_t, 8> block;
@@ -60,7 +44,7 @@ TEST_F(Group13, BulkWritesCountTheirAddressInWords) {
     clear_record();
     EXPECT_EQ(c.write(0x1000, data.data(), 1000), static_cast<int>(c.sent.size() * 512));
     ASSERT_EQ(calls().size(), 1u);
-    expect_sent(commands(), c.command, c.sent);
+    expect_sent(commands(), 0x13, c.command, c.sent);
     size_t offset = 0;
     for (size_t k = 0; k < c.sent.size(); ++k) {
       const std::vector<uint8_t> s = sector(k);
@@ -119,7 +103,7 @@ TEST_F(Group13, SkipBlankTestsTheCallersBytes) {
     if (c.non_ff < source.size()) source[c.non_ff] = 0x00;
     g13_write_skip_blank(0x1000, source.data(), static_cast<uint32_t>(source.size()));
     ASSERT_EQ(calls().size(), 1u);
-    expect_sent(commands(), 0x08, c.sent);
+    expect_sent(commands(), 0x13, 0x08, c.sent);
     if (!c.sent.empty()) {
       const size_t offset = c.non_ff < 480 ? 0 : 480;
       const std::vector<uint8_t> s = sector(0);
@@ -135,7 +119,7 @@ TEST_F(Group13, SkipBlankTestsTheCallersBytes) {
 TEST_F(Group13, ReadsAdvanceInBytes) {
   std::vector<uint8_t> back(10000);
   EXPECT_EQ(g13_read(0x1000, back.data(), 10000), 10000u);
-  expect_sent(commands(), 0x03, {{0x1000, 8192}, {0x3000, 1808}});
+  expect_sent(commands(), 0x13, 0x03, {{0x1000, 8192}, {0x3000, 1808}});
   const std::vector<uint8_t> s = sector(0);
   EXPECT_EQ(std::vector<uint8_t>(s.begin(), s.begin() + 9),
             (std::vector<uint8_t>{0x5A, 0x13, 0x03, 0x00, 0x30, 0x00, 0x00, 0x10, 0x07}));
@@ -169,7 +153,7 @@ TEST_F(Group13, WordsTravelInTheirCommandsByteOrders) {
     EXPECT_EQ(device().g13.read(2 * 0x00ABCDEF + 1), 0x34);
     clear_record();
     EXPECT_EQ(g13_read_word(2 * 0x00ABCDEF), 0x1234);
-    expect_sent(commands(), 0x03, {{2 * 0x00ABCDEF, 2}});
+    expect_sent(commands(), 0x13, 0x03, {{2 * 0x00ABCDEF, 2}});
   }
 }
 
@@ -182,7 +166,7 @@ TEST_F(Group13, ReadWordTakesTheFirstReplyByteAsHigh) {
 
 TEST_F(Group13, InitSendsCommand01) {
   EXPECT_EQ(g13_init(), 512);
-  expect_sent(commands(), 0x01, {{0, 0}});
+  expect_sent(commands(), 0x13, 0x01, {{0, 0}});
   EXPECT_TRUE(device().g13.ready);
 }
 

@@ -13,14 +13,6 @@ namespace {
 
 using Transcript = std::vector<sim::BusAccess>;
 
-std::vector<uint8_t> pattern(size_t size, uint8_t seed) {
-  std::vector<uint8_t> data(size);
-  for (size_t i = 0; i < size; ++i) {
-    data[i] = static_cast<uint8_t>(i * 41 + seed + (i >> 8));
-  }
-  return data;
-}
-
 class Group14 : public DeviceTest {
  protected:
   sim::BankedCart& cart() { return device().g14; }
@@ -93,7 +85,7 @@ TEST_F(Group14, ReadComputesTheBankAfreshForEveryRequest) {
 }
 
 TEST_F(Group14, Write05KeepsItsBankAndWrapsWithinIt) {
-  const std::vector<uint8_t> data = pattern(768, 3);
+  const std::vector<uint8_t> data = byte_pattern(768, 3);
   EXPECT_EQ(g14_write_05(0x09, 0x03, 0xFF00, data.data(), 768), 1024);
   ASSERT_EQ(calls().size(), 1u);
   ASSERT_EQ(commands().size(), 2u);
@@ -153,7 +145,7 @@ TEST_F(Group14, WriteListSendsAtMost124Entries) {
 }
 
 TEST_F(Group14, WriteBlockCutsTo256Bytes) {
-  const std::vector<uint8_t> data = pattern(300, 9);
+  const std::vector<uint8_t> data = byte_pattern(300, 9);
   EXPECT_EQ(g14_write_block(0x21, 0x05, 0x8000, data.data(), 300), 512);
   const std::vector<uint8_t> s = sent_sector(device(), 0);
   EXPECT_EQ(s[2], 0x06);
@@ -167,7 +159,7 @@ TEST_F(Group14, WriteBlockCutsTo256Bytes) {
 }
 
 TEST_F(Group14, Write08UsesTheFullAddress) {
-  const std::vector<uint8_t> data = pattern(600, 1);
+  const std::vector<uint8_t> data = byte_pattern(600, 1);
   EXPECT_EQ(g14_write_08(0xFF01FF00, data.data(), 600), 1024);
   ASSERT_EQ(commands().size(), 2u);
   EXPECT_EQ(commands()[0].address, 0xFF01FF00u);

@@ -2,12 +2,6 @@
 // run (Wine lists none), so the enumeration is tested for what it finds then; the transfers are
 // tested on a named pipe, which the host side opens exactly as it opens a HID device path (an
 // overlapped file for reading and writing) and whose server end plays the device.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <gtest/gtest.h>

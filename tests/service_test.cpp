@@ -14,15 +14,10 @@
 #include "link/service.h"
 #include "tests/support/fake_hid.h"
 #include "tests/support/memory_drive.h"
+#include "tests/support/sector_bytes.h"
 
 namespace cartdump::test {
 namespace {
-
-std::vector<uint8_t> pattern(size_t size) {
-  std::vector<uint8_t> data(size);
-  for (size_t i = 0; i < size; ++i) data[i] = static_cast<uint8_t>(i * 37 + 11);
-  return data;
-}
 
 uint32_t le(const uint8_t* bytes, size_t width) {
   uint32_t value = 0;
@@ -149,7 +144,7 @@ TEST_F(Service, AddressesCarry24BitsOverHidAnd32OverTheDrive) {
 }
 
 TEST_F(Service, WriteBlockThenReadValueRoundTripsOnBothLinks) {
-  const std::vector<uint8_t> data = pattern(100);
+  const std::vector<uint8_t> data = byte_pattern(100);
   struct Case {
     const char* what;
     uint8_t hid_mode;
@@ -186,7 +181,7 @@ TEST_F(Service, ReadValueOverHidSendsTheLow24Bits) {
 
 TEST_F(Service, HidBlockWritesGoIn56ByteChunks) {
   use_hid();
-  const std::vector<uint8_t> data = pattern(100);
+  const std::vector<uint8_t> data = byte_pattern(100);
   const uint32_t address = 0x01002000;
   EXPECT_EQ(dev_write_block(address, data.data(), 100), 1);
   EXPECT_EQ(directions(), (std::vector<HidDirection>{W, R, W, R})) << "each chunk followed by a reply read";
@@ -231,7 +226,7 @@ TEST_F(Service, DriveBlockWritesGoIn256ByteSectorsInOneSend) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.count);
     clear_record();
-    const std::vector<uint8_t> data = pattern(c.count);
+    const std::vector<uint8_t> data = byte_pattern(c.count);
     const int sent = static_cast<int>(c.lengths.size() * kSectorSize);
     EXPECT_EQ(dev_write_block(address, data.data(), c.count), sent);
     ASSERT_EQ(calls().size(), 1u) << "one send";

@@ -5,12 +5,6 @@
 //   line 3: the console's attribute word after the prints
 // Started by the test as a process with a new console and no window (under Wine too, a console
 // without a display). Exits 0 when the report is written, 1 when there is no console to probe.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <cstdio>

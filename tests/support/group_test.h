@@ -9,6 +9,7 @@
 #include "link/sector.h"
 #include "tests/support/memory_drive.h"
 #include "tests/support/scrambling_state.h"
+#include "tests/support/sector_bytes.h"
 
 namespace cartdump::test {
 
@@ -32,10 +33,7 @@ class GroupTest : public DeviceTest {
   }
   size_t sector_count() { return device().command_file.size() / kSectorSize; }
   // Sector k of the last command file, as framed and sent.
-  std::vector<uint8_t> sector(size_t k) {
-    const auto& file = device().command_file;
-    return {file.begin() + k * kSectorSize, file.begin() + (k + 1) * kSectorSize};
-  }
+  std::vector<uint8_t> sector(size_t k) { return sent_sector(device(), k); }
 };
 
 }  // namespace cartdump::test

@@ -1,4 +1,5 @@
-// Checks of the bytes a command operation put into its sectors.
+// Checks of the bytes a command operation put into its sectors and of the sectors the device took,
+// and the data the tests send.
 #pragma once
 
 #include <algorithm>
@@ -47,6 +48,36 @@ inline void expect_payload(const std::vector<uint8_t>& sector, size_t offset, co
                          sector.begin() + static_cast<std::ptrdiff_t>(offset + n), data));
   for (size_t i = offset + n; i < kSectorCrcOffset; ++i) {
     ASSERT_EQ(sector[i], 0) << "sector byte " << i << " after the payload";
+  }
+}
+
+// Bytes that differ from their neighbours and from a shifted copy of themselves, so that a test
+// sees which byte went where; two seeds give two different patterns.
+inline std::vector<uint8_t> byte_pattern(size_t size, uint8_t seed = 0) {
+  std::vector<uint8_t> data(size);
+  for (size_t i = 0; i < size; ++i) {
+    data[i] = static_cast<uint8_t>(i * 251 + seed + (i >> 8));
+  }
+  return data;
+}
+
+// One sector as the device took it: its address and length fields.
+struct Sent {
+  uint32_t address;
+  uint32_t length;
+};
+
+// The device took exactly these sectors of group and command, all accepted.
+inline void expect_sent(const std::vector<sim::SectorRecord>& log, uint8_t group, uint8_t command,
+                        const std::vector<Sent>& sent) {
+  ASSERT_EQ(log.size(), sent.size());
+  for (size_t k = 0; k < sent.size(); ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(log[k].group, group);
+    EXPECT_EQ(log[k].command, command);
+    EXPECT_EQ(log[k].outcome, sim::Outcome::accepted);
+    EXPECT_EQ(log[k].address, sent[k].address);
+    EXPECT_EQ(log[k].length, sent[k].length);
   }
 }
 
