@@ -7,6 +7,9 @@ repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 base_packages=(cmake ninja-build g++ googletest pkg-config libfuse3-dev fuse3 libhidapi-dev)
 # The Windows cross build and Wine, which runs its tests.
 windows_packages=(g++-mingw-w64-x86-64 wine64)
+# The fuzz build: clang with libFuzzer and the sanitizers' runtimes.
+fuzz_packages=(clang libclang-rt-dev)
+fuzz_cmake_options=(-DCARTDUMP_FUZZ=ON -DCARTDUMP_TESTS=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)
 
 # Installs whichever of the given packages are missing; skips apt entirely when all are present.
 ensure_packages() {

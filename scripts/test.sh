@@ -1,11 +1,26 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds, and runs the whole suite, first in build/,
 # then with AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/, then cross-built for
-# Windows in build-win/ and run under Wine.
+# Windows in build-win/ and run under Wine, then each fuzz target of fuzz/ for a few seconds from
+# its seed corpus in build-fuzz/ (clang and libFuzzer).
+#   scripts/test.sh [--valgrind]
+# --valgrind adds a pass of the unit and platform test programs of build/ under valgrind's memcheck,
+# each program one result: passed when valgrind reports no error and no leak.
 # Exits non-zero on any failure; the last line counts the tests that passed and failed.
 set -uo pipefail
 source "$(dirname "$0")/common.sh"
 cd "$repo_root"
+
+with_valgrind=0
+for arg in "$@"; do
+  case $arg in
+    --valgrind) with_valgrind=1 ;;
+    *)
+      echo "usage: $0 [--valgrind]" >&2
+      exit 2
+      ;;
+  esac
+done
 
 passed=0
 failed=0
@@ -75,6 +90,45 @@ build_and_run_windows() {
   release_wine
 }
 
+# The fuzz targets, each fuzzing for a few seconds as a CTest test of build-fuzz/.
+build_and_run_fuzz() {
+  local name=$1 dir=$2
+  if ! ensure_packages "${fuzz_packages[@]}"; then
+    broken+=("$name: packages could not be installed")
+    return
+  fi
+  build_and_run "$name" "$dir" "${fuzz_cmake_options[@]}"
+}
+
+# The unit and platform test programs of build/ under valgrind's memcheck: any memory error or
+# leak fails the program's run. Each program counts as one result.
+run_valgrind() {
+  local name=$1 dir=$2
+  echo "== $name: the test programs of $dir under valgrind"
+  if ! ensure_packages valgrind; then
+    broken+=("$name: valgrind could not be installed")
+    return
+  fi
+  local program log
+  for program in unit_tests platform_tests; do
+    log="$repo_root/$dir/valgrind-$program.log"
+    if [ ! -x "$repo_root/$dir/bin/$program" ]; then
+      broken+=("$name: $dir/bin/$program was not built")
+      continue
+    fi
+    if valgrind --error-exitcode=99 --leak-check=full \
+      --log-file="$log" "$repo_root/$dir/bin/$program" --gtest_brief=1 >"$log.out" 2>&1; then
+      echo "$name: $program clean"
+      passed=$((passed + 1))
+    else
+      echo "$name: $program FAILED (valgrind's report: $log)"
+      grep -E '^==[0-9]+== ' "$log" | head -n 40
+      tail -n 20 "$log.out"
+      failed=$((failed + 1))
+    fi
+  done
+}
+
 # Whatever happens, no cartsim mount of this run outlives it, nor the held Wine server.
 undo_cartsim_mounts
 trap 'release_wine; undo_cartsim_mounts' EXIT
@@ -84,6 +138,8 @@ ensure_packages "${base_packages[@]}" || broken+=("packages could not be install
 build_and_run native build
 build_and_run sanitizers build-asan -DCARTDUMP_SANITIZE=ON
 build_and_run_windows windows build-win
+build_and_run_fuzz fuzz build-fuzz
+[ "$with_valgrind" -eq 1 ] && run_valgrind valgrind build
 
 for b in "${broken[@]}"; do echo "BROKEN: $b"; done
 status=0

@@ -285,9 +285,12 @@ int SimDrive::read(DriveFile file, uint64_t offset, uint8_t* out, size_t size) {
       n = device_.read_dump_file(offset, out, size);
       break;
     case DriveFile::command: {
+      // A read at or past the end delivers nothing; only an offset inside the file is used.
       const auto& bytes = device_.command_file;
-      n = offset < bytes.size() ? std::min<size_t>(size, bytes.size() - offset) : 0;
-      std::copy_n(bytes.begin() + static_cast<ptrdiff_t>(offset), n, out);
+      if (offset < bytes.size()) {
+        n = std::min<size_t>(size, bytes.size() - offset);
+        std::copy_n(bytes.begin() + static_cast<ptrdiff_t>(offset), n, out);
+      }
       break;
     }
     case DriveFile::none:
@@ -308,6 +311,9 @@ int SimDrive::write(DriveFile file, uint64_t offset, const uint8_t* data, size_t
   }
   if (file != DriveFile::command) {
     return -EACCES;
+  }
+  if (offset > kCommandFileLimit || size > kCommandFileLimit - offset) {
+    return -EFBIG;
   }
   ++stats_.writes;
   transfer(size);

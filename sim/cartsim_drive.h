@@ -40,6 +40,11 @@ std::string parse_cartsim_options(int argc, const char* const* argv, CartsimOpti
 // The --help text, listing every option.
 const char* cartsim_usage();
 
+// The command file holds at most this many bytes (131072 sectors, far more than any batch the
+// library sends): a write that would take it further, such as one at an offset far past its end,
+// fails with EFBIG and leaves it as it was, instead of growing the model's memory without bound.
+inline constexpr uint64_t kCommandFileLimit = uint64_t{64} << 20;
+
 // The files in the root of the drive; none for any other name.
 enum class DriveFile : uint8_t { none, command, reply, dump };
 
@@ -75,7 +80,8 @@ class SimDrive {
   // Truncation to 0 starts a new batch; the command file takes no other length.
   int truncate(DriveFile file, uint64_t length);
   int read(DriveFile file, uint64_t offset, uint8_t* out, size_t size);
-  // Bytes of the command file: each sector completed by them runs before this returns.
+  // Bytes of the command file: each sector completed by them runs before this returns. A write
+  // that ends past kCommandFileLimit takes nothing and gives -EFBIG.
   int write(DriveFile file, uint64_t offset, const uint8_t* data, size_t size);
 
   // "cartsim: N commands accepted, ..." for stderr at the end.

@@ -1,0 +1,312 @@
+// Discovery over whatever the device and the host hand it: HID interfaces with any attributes,
+// name and identity replies of any length and content (or none), a volume list with any roots and
+// labels, and a reply file whose identity block may be short, damaged or anything at all.
+//
+// Checks after open_device:
+//   - device_name, volume_label and second_name are terminated within their 64 bytes, and the
+//     drive root within its capacity;
+//   - the record holds exactly what a plain reading of the discovery steps gives for these replies
+//     (the reference below): link, flags, names cut at 63 characters, the DeviceId, the drive root;
+//   - the drive step writes nothing but the one identity request, whose bytes 3-509 are the
+//     identity block's, framed;
+//   - no buffer handed to the host is shorter than claimed (the fakes check every one).
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fuzz/support/fuzz_check.h"
+#include "fuzz/support/fuzz_drive.h"
+#include "fuzz/support/scripted_hid.h"
+#include "link/device_link.h"
+#include "link/device_state.h"
+#include "link/discovery.h"
+#include "link/hid_link.h"
+#include "link/sector.h"
+
+namespace cartdump::fuzz {
+namespace {
+
+using Name = std::array<char, kNameCapacity>;
+using Id = std::array<uint8_t, kDeviceIdSize>;
+
+constexpr uint32_t kMaxRoot = 64;  // long roots are the drive walk's business; discovery copies them whole
+
+HidTransferStatus consume_status(FuzzedDataProvider& in) {
+  constexpr HidTransferStatus kStatuses[] = {HidTransferStatus::done, HidTransferStatus::timed_out,
+                                             HidTransferStatus::failed};
+  return in.PickValueInArray(kStatuses);
+}
+
+ScriptedTransfer consume_transfer(FuzzedDataProvider& in) {
+  ScriptedTransfer t;
+  t.status = consume_status(in);
+  // Mostly plausible counts, sometimes any count at all.
+  t.transferred = in.ConsumeBool() ? in.ConsumeIntegralInRange<uint32_t>(0, 70) : in.ConsumeIntegral<uint32_t>();
+  t.bytes = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 80));
+  return t;
+}
+
+std::string consume_text(FuzzedDataProvider& in, size_t max_length) {
+  std::string text = in.ConsumeRandomLengthString(max_length);
+  text.erase(std::remove(text.begin(), text.end(), '\0'), text.end());
+  return text;
+}
+
+// The input: the HID side, the volumes, the reply file, short reads.
+void build_host(FuzzedDataProvider& in) {
+  ScriptedHid& hid = scripted_hid();
+  const size_t interfaces = in.ConsumeIntegralInRange<size_t>(0, 3);
+  for (size_t i = 0; i < interfaces; ++i) {
+    ScriptedInterface s;
+    const bool is_device = in.ConsumeBool();
+    s.vendor_id = is_device ? kHidVendorId : in.ConsumeIntegral<uint16_t>();
+    s.product_id = is_device ? kHidProductId : in.ConsumeIntegral<uint16_t>();
+    s.usage_page = in.ConsumeIntegral<uint16_t>();
+    s.usage = in.ConsumeIntegral<uint16_t>();
+    s.listed_from = in.ConsumeIntegralInRange<int>(1, 3);
+    const uint8_t faults = in.ConsumeIntegral<uint8_t>();
+    s.path_fails = (faults & 0x11) == 0x11;
+    s.open_fails = (faults & 0x22) == 0x22;
+    s.attributes_fail = (faults & 0x44) == 0x44;
+    s.caps_fail = (faults & 0x88) == 0x88;
+    hid.interfaces.push_back(s);
+  }
+  hid.set_unavailable = in.ConsumeIntegral<uint8_t>() == 0xA5;
+  hid.error_code = in.ConsumeIntegral<long>();
+  hid.error_text = in.ConsumeRandomLengthString(300);
+  // The name query and the identity query: a write and a read each.
+  const size_t transfers = in.ConsumeIntegralInRange<size_t>(0, 4);
+  for (size_t i = 0; i < transfers; ++i) {
+    hid.transfers.push_back(consume_transfer(in));
+  }
+
+  FuzzDrive& drive = fuzz_drive();
+  const size_t volumes = in.ConsumeIntegralInRange<size_t>(0, 4);
+  for (size_t i = 0; i < volumes; ++i) {
+    FuzzVolume v;
+    v.root = consume_text(in, kMaxRoot);
+    v.removable = in.ConsumeBool();
+    v.label = in.ConsumeRandomLengthString(80);
+    if (in.ConsumeBool()) {
+      drive.file_roots.insert(v.root);
+    }
+    drive.volumes.push_back(v);
+  }
+  drive.writes_fail = in.ConsumeIntegral<uint8_t>() == 0x5A;
+  const size_t limits = in.ConsumeIntegralInRange<size_t>(0, 3);
+  for (size_t i = 0; i < limits; ++i) {
+    drive.read_limits.push_back(in.ConsumeIntegralInRange<uint32_t>(0, 1100));
+  }
+  // Reply file: the identity request's reply at 0, then the identity block at 8192, as long or
+  // short as the input makes it.
+  std::vector<uint8_t> reply = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 16));
+  const bool block_present = in.ConsumeBool();
+  reply.resize(kIdentityOffset, 0);
+  if (block_present) {
+    const std::vector<uint8_t> block = in.ConsumeRemainingBytes<uint8_t>();
+    reply.insert(reply.end(), block.begin(), block.end());
+  } else {
+    reply.resize(in.ConsumeIntegralInRange<size_t>(0, kIdentityOffset));
+  }
+  drive.reply_file = std::move(reply);
+}
+
+// What discovery should find, worked out step by step from the host as the input made it -------
+
+Name name_from(const uint8_t* source, size_t source_size) {
+  Name name{};
+  const size_t limit = std::min<size_t>(source_size, kNameCapacity - 1);
+  for (size_t i = 0; i < limit && source[i] != 0; ++i) {
+    name[i] = static_cast<char>(source[i]);
+  }
+  return name;
+}
+
+bool begins_boot(const uint8_t* bytes) { return std::memcmp(bytes, "BOOT", 4) == 0; }
+
+struct Expected {
+  bool found = false;
+  uint8_t link_kind = 0;
+  uint8_t hid_mode = 0;
+  uint8_t boot_mode = 0;
+  std::optional<uint8_t> second_block;  // not written on the HID path
+  std::string root;
+  Name device_name{};
+  Name second_name{};
+  std::string label;
+  Id device_id{};
+  std::optional<std::array<uint8_t, kSectorSize>> request;  // the identity request, framed
+};
+
+// The interface the HID step opens in enumeration number `enumeration`, if any.
+bool hid_finds_device(const ScriptedHid& hid, int enumeration) {
+  if (hid.set_unavailable) {
+    return false;
+  }
+  for (const ScriptedInterface& s : hid.interfaces) {
+    if (s.listed_from > enumeration || s.path_fails || s.open_fails || s.attributes_fail) continue;
+    if (s.vendor_id != kHidVendorId || s.product_id != kHidProductId) continue;
+    if (s.caps_fail) continue;
+    return true;
+  }
+  return false;
+}
+
+// One query: a write, then a read into a cleared 64-byte reply; the transfers come off the script.
+std::array<uint8_t, kHidPayloadSize> query_reply(std::deque<ScriptedTransfer>& script) {
+  std::array<uint8_t, kHidPayloadSize> reply{};
+  if (!script.empty()) script.pop_front();  // the write
+  if (script.empty()) return reply;         // the read times out
+  const ScriptedTransfer t = script.front();
+  script.pop_front();
+  if (t.status != HidTransferStatus::done || t.transferred == 0) return reply;
+  // The report: cleared, then the platform's bytes from byte 0, the report id skipped.
+  std::array<uint8_t, kHidPayloadSize + 1> report{};
+  std::copy_n(t.bytes.begin(), std::min(t.bytes.size(), report.size()), report.begin());
+  const size_t n = std::min<size_t>(t.transferred - 1, kHidPayloadSize);
+  std::copy_n(report.begin() + 1, n, reply.begin());
+  return reply;
+}
+
+// A read of the reply file as the drive file link makes it for length <= 1024: one 1024-byte read,
+// the bytes not delivered zero.
+std::array<uint8_t, kReplyBlockSize> reply_block(const std::string& root, uint32_t offset,
+                                                 std::deque<uint32_t>& limits, uint32_t& delivered) {
+  std::array<uint8_t, kReplyBlockSize> block{};
+  delivered = 0;
+  const std::vector<uint8_t>* file = fuzz_drive_file(root + kResponseFile);
+  if (file == nullptr) return block;
+  uint32_t n = fuzz_drive_available(file->size(), offset, kReplyBlockSize);
+  if (!limits.empty()) {
+    n = std::min(n, limits.front());
+    limits.pop_front();
+  }
+  if (n > 0) std::copy_n(file->begin() + offset, n, block.begin());
+  delivered = n;
+  return block;
+}
+
+Expected expect(const ScriptedHid& hid_script, const FuzzDrive& drive_script) {
+  Expected e;
+  if (hid_finds_device(hid_script, 1) || hid_finds_device(hid_script, 2)) {
+    std::deque<ScriptedTransfer> script = hid_script.transfers;
+    const auto name = query_reply(script);
+    const auto id = query_reply(script);
+    e.found = true;
+    e.link_kind = kLinkHid;
+    e.hid_mode = 1;
+    e.boot_mode = begins_boot(name.data()) ? 1 : 0;
+    e.device_name = name_from(name.data(), name.size());
+    std::copy_n(id.begin(), kDeviceIdSize, e.device_id.begin());
+    return e;
+  }
+  std::deque<uint32_t> limits = drive_script.read_limits;
+  for (const FuzzVolume& v : drive_script.volumes) {
+    e.root = v.root;
+    if (!v.removable) continue;
+    uint32_t delivered = 0;
+    auto block = reply_block(v.root, kIdentityOffset, limits, delivered);
+    if (delivered != kIdentityBlockSize) continue;
+    e.found = true;
+    e.link_kind = kLinkDrive;
+    e.boot_mode = begins_boot(block.data()) ? 1 : 0;
+    // The host names a volume by its root: the label is that of the first volume with this root.
+    const auto named = std::find_if(drive_script.volumes.begin(), drive_script.volumes.end(),
+                                    [&](const FuzzVolume& other) { return other.root == v.root; });
+    e.label = named->label.substr(0, kNameCapacity - 2);
+    e.label = e.label.substr(0, e.label.find('\0'));
+    e.device_name = name_from(block.data(), block.size());
+    if (begins_boot(block.data() + 256)) {
+      e.second_block = 1;
+      std::copy_n(block.begin() + 512, kDeviceIdSize, e.device_id.begin());
+      e.second_name = name_from(block.data() + 256, block.size() - 256);
+      return e;
+    }
+    e.second_block = 0;
+    std::array<uint8_t, kSectorSize> request{};
+    std::copy_n(block.begin(), kSectorSize, request.begin());
+    request[1] = 0xF0;
+    request[2] = 0x04;
+    frame_sectors(request.data(), kSectorSize);
+    e.request = request;
+    const auto reply = reply_block(v.root, 0, limits, delivered);
+    std::copy_n(reply.begin(), kDeviceIdSize, e.device_id.begin());
+    return e;
+  }
+  return e;
+}
+
+// Checks --------------------------------------------------------------------------------------------
+
+template <size_t N>
+size_t terminated_length(const std::array<char, N>& field, const char* what) {
+  const void* nul = std::memchr(field.data(), '\0', field.size());
+  FUZZ_CHECK(nul != nullptr, "%s is not terminated", what);
+  return static_cast<size_t>(static_cast<const char*>(nul) - field.data());
+}
+
+void check(const Expected& e, bool found, uint8_t second_block_before) {
+  const DeviceState& s = device_state;
+  FUZZ_CHECK(terminated_length(s.device_name, "device_name") <= kNameCapacity - 1, "device_name too long");
+  FUZZ_CHECK(terminated_length(s.volume_label, "volume_label") <= kNameCapacity - 2, "volume_label too long");
+  FUZZ_CHECK(terminated_length(s.second_name, "second_name") <= kNameCapacity - 1, "second_name too long");
+  terminated_length(s.drive_root, "drive_root");
+
+  FUZZ_CHECK(found == e.found, "open_device gave %d, expected %d", found, e.found);
+  FUZZ_CHECK(s.drive_root.data() == e.root, "drive_root \"%s\", expected \"%s\"", s.drive_root.data(),
+             e.root.c_str());
+  const auto& writes = fuzz_drive().writes;
+  if (!e.found) {
+    FUZZ_CHECK(writes.empty(), "%zu files written without a device", writes.size());
+    return;
+  }
+  FUZZ_CHECK(s.link_kind == e.link_kind, "link_kind %u, expected %u", s.link_kind, e.link_kind);
+  FUZZ_CHECK(s.hid_mode == e.hid_mode, "hid_mode %u", s.hid_mode);
+  FUZZ_CHECK(s.boot_mode == e.boot_mode, "boot_mode %u", s.boot_mode);
+  FUZZ_CHECK(s.second_block == e.second_block.value_or(second_block_before), "second_block %u", s.second_block);
+  FUZZ_CHECK(s.device_name == e.device_name, "device_name \"%.64s\", expected \"%.64s\"", s.device_name.data(),
+             e.device_name.data());
+  FUZZ_CHECK(s.second_name == e.second_name, "second_name \"%.64s\"", s.second_name.data());
+  FUZZ_CHECK(s.volume_label.data() == e.label, "volume_label \"%.64s\"", s.volume_label.data());
+  FUZZ_CHECK(s.device_id == e.device_id, "device_id differs");
+  if (e.request) {
+    FUZZ_CHECK(writes.size() == 1, "%zu files written, expected the identity request", writes.size());
+    FUZZ_CHECK(writes[0].path == e.root + kCommandFile, "the request went to %s", writes[0].path.c_str());
+    FUZZ_CHECK(writes[0].bytes.size() == kSectorSize &&
+                   std::equal(writes[0].bytes.begin(), writes[0].bytes.end(), e.request->begin()),
+               "the identity request is not the identity block's first sector, framed");
+  } else {
+    FUZZ_CHECK(writes.empty(), "%zu files written, expected none", writes.size());
+  }
+}
+
+}  // namespace
+}  // namespace cartdump::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace cartdump;
+  using namespace cartdump::fuzz;
+  scripted_hid_reset();
+  fuzz_drive_reset();
+  FuzzedDataProvider in(data, size);
+  // What an earlier discovery left behind must not show through.
+  device_state = DeviceState{};
+  device_state.second_block = 0x77;
+  std::fill(device_state.drive_root.begin(), device_state.drive_root.end(), 'R');
+  device_state.device_name.fill('N');
+  device_state.volume_label.fill('L');
+  device_state.second_name.fill('S');
+  build_host(in);
+
+  const Expected expected = expect(scripted_hid(), fuzz_drive());
+  const bool found = open_device();
+  check(expected, found, 0x77);
+  const HidDeviceEntry* entry = hid_list_at(0);
+  scripted_hid_check_settled(entry != nullptr && entry->open != 0 ? 1 : 0);
+  return 0;
+}

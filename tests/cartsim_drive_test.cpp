@@ -1,0 +1,75 @@
+// cartsim's drive, without a mount: what any program on the host may do to the three files must
+// neither crash cartsim nor grow it without bound.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <vector>
+
+#include "link/sector.h"
+#include "sim/cartsim_drive.h"
+
+namespace cartdump::sim {
+namespace {
+
+class CartsimDrive : public ::testing::Test {
+ protected:
+  DeviceConfig small() {
+    DeviceConfig config;
+    config.dump_size = 0x1000;
+    return config;
+  }
+  CartsimOptions options;
+  Device device{small()};
+  SimDrive drive{options, device, nullptr};
+};
+
+// Found by fuzz_device_model: a read of CMD.CMD past its end formed an iterator far outside the
+// file (undefined behaviour, reported by UBSan).
+TEST_F(CartsimDrive, AReadOfTheCommandFilePastItsEndDeliversNothing) {
+  std::vector<uint8_t> out(600, 0xA5);
+  struct Case {
+    size_t file_size;
+    uint64_t offset;
+  };
+  const Case cases[] = {{0, 105}, {0, 0}, {512, 512}, {512, 4096}, {512, UINT64_MAX - 16}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "file " << c.file_size << " offset " << c.offset);
+    ASSERT_EQ(drive.create(DriveFile::command), 0);
+    const std::vector<uint8_t> sector(c.file_size, 0x11);
+    ASSERT_EQ(drive.write(DriveFile::command, 0, sector.data(), sector.size()), static_cast<int>(c.file_size));
+    EXPECT_EQ(drive.read(DriveFile::command, c.offset, out.data(), out.size()), 0);
+    EXPECT_EQ(out[0], 0xA5);
+  }
+  // Inside the file a read still delivers its bytes.
+  EXPECT_EQ(drive.read(DriveFile::command, 500, out.data(), out.size()), 12);
+  EXPECT_EQ(out[0], 0x11);
+}
+
+// Found by fuzz_device_model: a write far past the end of CMD.CMD made the model grow the file to
+// the write's end (12 GiB in the finding), running cartsim out of memory.
+TEST_F(CartsimDrive, AWritePastTheCommandFileLimitTakesNothing) {
+  const uint8_t byte = 0x5A;
+  struct Case {
+    uint64_t offset;
+    size_t size;
+  };
+  const Case refused[] = {{kCommandFileLimit, 1}, {kCommandFileLimit - 1, 2}, {uint64_t{12} << 30, 1},
+                          {UINT64_MAX, 1}, {0, kCommandFileLimit + 1}};
+  for (const Case& c : refused) {
+    SCOPED_TRACE(testing::Message() << "offset " << c.offset << " size " << c.size);
+    // Only the first byte is looked at: the write must be refused before it reads its data.
+    EXPECT_EQ(drive.write(DriveFile::command, c.offset, &byte, c.size), -EFBIG);
+    EXPECT_TRUE(device.command_file.empty());
+    EXPECT_TRUE(device.log.empty());
+    EXPECT_EQ(drive.stats().writes, 0u);
+  }
+  // A write that ends exactly at the limit is taken; the sectors before it are the zeros in front.
+  ASSERT_EQ(drive.write(DriveFile::command, kCommandFileLimit - 1, &byte, 1), 1);
+  EXPECT_EQ(device.command_file.size(), kCommandFileLimit);
+  EXPECT_EQ(device.log.size(), kCommandFileLimit / kSectorSize);
+  EXPECT_EQ(device.log.back().outcome, Outcome::bad_marker);
+}
+
+}  // namespace
+}  // namespace cartdump::sim
