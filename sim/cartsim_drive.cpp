@@ -359,7 +359,15 @@ void SimDrive::transfer(size_t bytes) {
                           ? std::chrono::nanoseconds(0)
                           : std::chrono::nanoseconds(bytes * 1000000000ull / options_.bytes_per_sec);
   link_free_ = start + moving;
-  std::this_thread::sleep_until(link_free_);
+  // A sleep wakes up late by the scheduler's latency; the last stretch is waited out awake, so
+  // that the link's time is its modelled time and not more.
+  constexpr auto kAwake = std::chrono::microseconds(200);
+  if (link_free_ - std::chrono::steady_clock::now() > kAwake) {
+    std::this_thread::sleep_until(link_free_ - kAwake);
+  }
+  while (std::chrono::steady_clock::now() < link_free_) {
+    std::this_thread::yield();
+  }
 }
 
 std::string SimDrive::statistics() const {
