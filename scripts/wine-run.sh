@@ -8,7 +8,8 @@
 # toolchain file (cmake/mingw-w64-x86_64.cmake) runs every test program through this script.
 set -euo pipefail
 [ $# -ge 1 ] || { echo "usage: $0 PREFIX [PROGRAM [ARGS...] | --hold | --release]" >&2; exit 2; }
-prefix=$1
+# Wine takes only an absolute prefix.
+prefix=$(realpath -m -- "$1")
 shift
 
 wine_dir=${CARTDUMP_WINE_DIR:-/usr/lib/wine}
