@@ -285,11 +285,7 @@ void build_interfaces(FuzzedDataProvider& in) {
     s.usage_page = in.ConsumeIntegralInRange<uint16_t>(0, 3);
     s.usage = in.ConsumeIntegralInRange<uint16_t>(0, 3);
     s.listed_from = in.ConsumeIntegralInRange<int>(1, 4);
-    const uint8_t faults = in.ConsumeIntegral<uint8_t>();
-    s.path_fails = (faults & 0x11) == 0x11;
-    s.open_fails = (faults & 0x22) == 0x22;
-    s.attributes_fail = (faults & 0x44) == 0x44;
-    s.caps_fail = (faults & 0x88) == 0x88;
+    set_scripted_faults(s, in.ConsumeIntegral<uint8_t>());
     hid.interfaces.push_back(s);
   }
   hid.set_unavailable = in.ConsumeIntegral<uint8_t>() == 0xA5;

@@ -139,6 +139,13 @@ namespace fuzz {
 
 ScriptedHid& scripted_hid() { return hid; }
 
+void set_scripted_faults(ScriptedInterface& entry, uint8_t faults) {
+  entry.path_fails = (faults & 0x11) == 0x11;
+  entry.open_fails = (faults & 0x22) == 0x22;
+  entry.attributes_fail = (faults & 0x44) == 0x44;
+  entry.caps_fail = (faults & 0x88) == 0x88;
+}
+
 void scripted_hid_reset() {
   hid_list_clear();
   hid = ScriptedHid{};

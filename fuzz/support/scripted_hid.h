@@ -28,6 +28,10 @@ struct ScriptedInterface {
   bool caps_fail = false;
 };
 
+// Sets the interface's four failures from one input byte: each when both of its two bits are set,
+// so that each comes about one time in four.
+void set_scripted_faults(ScriptedInterface& entry, uint8_t faults);
+
 struct ScriptedTransfer {
   HidTransferStatus status = HidTransferStatus::timed_out;
   uint32_t transferred = 0;    // the count the platform claims, report id included
