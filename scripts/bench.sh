@@ -69,22 +69,24 @@ link_time() {
     'BEGIN { printf "%.3f", (c * 0.001 + (s + t) / 1200000) / n }'
 }
 
-echo "== $runs dumps on a full-speed USB link (1200000 bytes/s, 1000 us per command)"
-start_cartsim "$bench/drive" "$bench/ready" "$bench/cartsim.err" --rom "$bench/cartridge.z64" "${slow_link[@]}" || exit 1
-: >"$bench/slow"
-for i in $(seq $runs); do
-  dump_once "$bench/slow" || exit 1
-done
-stop_cartsim
-link=$(link_time)
+# Mounts cartsim on the slow link, runs STEP (dump_once or floor_once) $runs times into FILE and
+# unmounts, so that cartsim's statistics count that STEP's runs alone.
+on_slow_link() {
+  local step=$1 out=$2 i
+  start_cartsim "$bench/drive" "$bench/ready" "$bench/cartsim.err" --rom "$bench/cartridge.z64" "${slow_link[@]}" ||
+    return 1
+  : >"$out"
+  for i in $(seq $runs); do
+    "$step" "$out" || return 1
+  done
+  stop_cartsim
+}
 
+echo "== $runs dumps on a full-speed USB link (1200000 bytes/s, 1000 us per command)"
+on_slow_link dump_once "$bench/slow" || exit 1
+link=$(link_time)
 echo "== $runs floors on that link"
-start_cartsim "$bench/drive" "$bench/ready" "$bench/cartsim.err" --rom "$bench/cartridge.z64" "${slow_link[@]}" || exit 1
-: >"$bench/slow_floor"
-for i in $(seq $runs); do
-  floor_once "$bench/slow_floor" || exit 1
-done
-stop_cartsim
+on_slow_link floor_once "$bench/slow_floor" || exit 1
 floor_link=$(link_time)
 
 fast_wall=$(cut -d' ' -f1 "$bench/fast" | median)
