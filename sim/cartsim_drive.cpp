@@ -48,6 +48,16 @@ DriveFile drive_file_at(std::string_view path) {
 SimDrive::SimDrive(const CartsimOptions& options, Device& device, std::FILE* log)
     : options_(options), device_(device), log_(log), gone_(options.fail_after == uint64_t{0}) {}
 
+int SimDrive::refusal(DriveFile file, bool writing) const {
+  if (file == DriveFile::none) {
+    return -ENOENT;
+  }
+  if (gone_) {
+    return -EIO;
+  }
+  return writing && file != DriveFile::command ? -EACCES : 0;
+}
+
 int64_t SimDrive::size(DriveFile file) const {
   if (gone_) {
     return -ENOENT;
@@ -70,16 +80,10 @@ uint64_t SimDrive::reply_size() const {
 }
 
 int SimDrive::open(DriveFile file, int flags) {
-  if (file == DriveFile::none) {
-    return -ENOENT;
+  if (const int refused = refusal(file, (flags & O_ACCMODE) != O_RDONLY)) {
+    return refused;
   }
-  if (gone_) {
-    return -EIO;
-  }
-  if (file != DriveFile::command) {
-    return (flags & O_ACCMODE) == O_RDONLY ? 0 : -EACCES;
-  }
-  if (flags & O_TRUNC) {
+  if (file == DriveFile::command && (flags & O_TRUNC)) {
     device_.truncate_command_file();
   }
   return 0;
@@ -97,14 +101,8 @@ int SimDrive::create(DriveFile file) {
 }
 
 int SimDrive::truncate(DriveFile file, uint64_t length) {
-  if (file == DriveFile::none) {
-    return -ENOENT;
-  }
-  if (gone_) {
-    return -EIO;
-  }
-  if (file != DriveFile::command) {
-    return -EACCES;
+  if (const int refused = refusal(file, true)) {
+    return refused;
   }
   if (length == 0) {
     device_.truncate_command_file();
@@ -114,11 +112,8 @@ int SimDrive::truncate(DriveFile file, uint64_t length) {
 }
 
 int SimDrive::read(DriveFile file, uint64_t offset, uint8_t* out, size_t size) {
-  if (file == DriveFile::none) {
-    return -ENOENT;
-  }
-  if (gone_) {
-    return -EIO;
+  if (const int refused = refusal(file, false)) {
+    return refused;
   }
   size_t n = 0;
   switch (file) {
@@ -154,14 +149,8 @@ int SimDrive::read(DriveFile file, uint64_t offset, uint8_t* out, size_t size) {
 }
 
 int SimDrive::write(DriveFile file, uint64_t offset, const uint8_t* data, size_t size) {
-  if (file == DriveFile::none) {
-    return -ENOENT;
-  }
-  if (gone_) {
-    return -EIO;
-  }
-  if (file != DriveFile::command) {
-    return -EACCES;
+  if (const int refused = refusal(file, true)) {
+    return refused;
   }
   if (offset > kCommandFileLimit || size > kCommandFileLimit - offset) {
     return -EFBIG;

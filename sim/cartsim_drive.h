@@ -72,6 +72,9 @@ class SimDrive {
   // bytes, as on a real link, where the device works while the host goes on to its next call.
   // Waits end at their deadline, so the time a host spends on the link is what the model says.
   void transfer(size_t bytes);
+  // What a call on file is refused with before it does anything (0: nothing): -ENOENT for no file,
+  // -EIO once the device is gone, -EACCES for writing any file but the command file.
+  int refusal(DriveFile file, bool writing) const;
   // The reply file's length as the host sees it now.
   uint64_t reply_size() const;
   // The sectors the device took from log entry from on: the device's latency, and a log line each.
