@@ -27,15 +27,16 @@
 #include "carts/group_14.h"
 #include "carts/scrambling.h"
 #include "fuzz/support/fuzz_check.h"
-#include "fuzz/support/fuzz_drive.h"
 #include "link/device_link.h"
 #include "link/device_state.h"
 #include "link/sector.h"
 #include "link/service.h"
+#include "tests/support/memory_drive.h"
 
 namespace cartdump::fuzz {
 namespace {
 
+using namespace test;
 using Sector = std::array<uint8_t, kSectorSize>;
 
 struct Field {
@@ -177,13 +178,13 @@ std::vector<Sector> expected_sectors(const BulkWrite& w, const Call& c) {
 const std::string kRoot = "E:\\";
 
 void check_sent(const char* name, const std::vector<Sector>& expected, int result) {
-  const auto& writes = fuzz_drive().writes;
+  const std::vector<const FileCall*> writes = memory_drive_writes();
   FUZZ_CHECK(writes.size() == 1, "%s: %zu writes of the command file, expected one", name, writes.size());
-  const FuzzWrite& w = writes[0];
+  const FileCall& w = *writes[0];
   FUZZ_CHECK(w.path == kRoot + kCommandFile, "%s: wrote %s", name, w.path.c_str());
   FUZZ_CHECK(w.bytes.size() == expected.size() * kSectorSize, "%s: %zu bytes sent, expected %zu sectors", name,
              w.bytes.size(), expected.size());
-  FUZZ_CHECK(result == (fuzz_drive().writes_fail ? 0 : static_cast<int>(w.bytes.size())), "%s: result %d", name,
+  FUZZ_CHECK(result == (memory_drive().writes_fail ? 0 : static_cast<int>(w.bytes.size())), "%s: result %d", name,
              result);
   for (size_t k = 0; k < expected.size(); ++k) {
     const uint8_t* sent = w.bytes.data() + k * kSectorSize;
@@ -239,12 +240,12 @@ void run_bulk_write(FuzzedDataProvider& in) {
     source[i] = blank || pattern.empty() ? fill : pattern[i % pattern.size()];
   }
   call.source = source.get();
-  fuzz_drive().writes_fail = in.ConsumeIntegral<uint8_t>() == 0x77;
+  memory_drive().writes_fail = in.ConsumeIntegral<uint8_t>() == 0x77;
 
   const int result = w.run(call);
   if (over_limit) {
     FUZZ_CHECK(result == 0, "%s of %u bytes over the batch limit gave %d", w.name, call.count, result);
-    FUZZ_CHECK(fuzz_drive().writes.empty(), "%s of %u bytes over the batch limit sent something", w.name, call.count);
+    FUZZ_CHECK(memory_drive_writes().empty(), "%s of %u bytes over the batch limit sent something", w.name, call.count);
     return;
   }
   check_sent(w.name, expected_sectors(w, call), result);
@@ -316,7 +317,7 @@ void run_read_with_list(FuzzedDataProvider& in) {
   const auto destination = std::make_unique<uint8_t[]>(std::max<size_t>(length, 1));
   const uint32_t got = g0e_read_with_list(address, destination.get(), length, addresses.get(), values.get(), count);
   FUZZ_CHECK(got == 0, "g0e_read_with_list: %u bytes delivered by a missing reply file", got);
-  const auto& writes = fuzz_drive().writes;
+  const std::vector<const FileCall*> writes = memory_drive_writes();
   const size_t requests = (length + 8191u) / 8192u;
   FUZZ_CHECK(writes.size() == requests, "g0e_read_with_list: %zu requests for %u bytes", writes.size(), length);
   const uint32_t n = std::min<uint32_t>(count, 124);
@@ -335,7 +336,7 @@ void run_read_with_list(FuzzedDataProvider& in) {
       entry[2] = values[i];
     }
     frame_sectors(s.data(), kSectorSize);
-    FUZZ_CHECK(writes[r].bytes.size() == kSectorSize && std::equal(s.begin(), s.end(), writes[r].bytes.begin()),
+    FUZZ_CHECK(writes[r]->bytes.size() == kSectorSize && std::equal(s.begin(), s.end(), writes[r]->bytes.begin()),
                "g0e_read_with_list: request %zu is not the list and its range", r);
     at = static_cast<uint16_t>(at + chunk);
   }
@@ -347,10 +348,11 @@ void run_read_with_list(FuzzedDataProvider& in) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace cartdump;
   using namespace cartdump::fuzz;
+  using namespace cartdump::test;
   FuzzedDataProvider in(data, size);
-  fuzz_drive_reset();
+  memory_drive_reset();
   device_state = DeviceState{};
-  kRoot.copy(device_state.drive_root.data(), device_state.drive_root.size() - 1);
+  set_drive_root(kRoot);
   // The scrambling state: XOR mode with any key, or the cipher keyed with any DeviceId (or never).
   xor_mode = in.ConsumeBool() ? 1 : 0;
   const std::vector<uint8_t> key = in.ConsumeBytes<uint8_t>(8);

@@ -20,17 +20,20 @@
 #include <vector>
 
 #include "fuzz/support/fuzz_check.h"
-#include "fuzz/support/fuzz_drive.h"
-#include "fuzz/support/scripted_hid.h"
+#include "fuzz/support/fuzz_hid.h"
 #include "link/device_link.h"
 #include "link/device_state.h"
 #include "link/discovery.h"
 #include "link/hid_link.h"
 #include "link/sector.h"
+#include "tests/support/fake_drive_walk.h"
+#include "tests/support/fake_hid.h"
+#include "tests/support/memory_drive.h"
 
 namespace cartdump::fuzz {
 namespace {
 
+using namespace test;
 using Name = std::array<char, kNameCapacity>;
 using Id = std::array<uint8_t, kDeviceIdSize>;
 
@@ -59,17 +62,19 @@ std::string consume_text(FuzzedDataProvider& in, size_t max_length) {
 
 // The input: the HID side, the volumes, the reply file, short reads.
 void build_host(FuzzedDataProvider& in) {
-  ScriptedHid& hid = scripted_hid();
+  FakeHid& hid = fake_hid();
+  hid.answers = FakeHidAnswers::script;
   const size_t interfaces = in.ConsumeIntegralInRange<size_t>(0, 3);
   for (size_t i = 0; i < interfaces; ++i) {
-    ScriptedInterface s;
+    FakeHidInterface s;
+    s.path = std::to_string(i);
     const bool is_device = in.ConsumeBool();
     s.vendor_id = is_device ? kHidVendorId : in.ConsumeIntegral<uint16_t>();
     s.product_id = is_device ? kHidProductId : in.ConsumeIntegral<uint16_t>();
     s.usage_page = in.ConsumeIntegral<uint16_t>();
     s.usage = in.ConsumeIntegral<uint16_t>();
     s.listed_from = in.ConsumeIntegralInRange<int>(1, 3);
-    set_scripted_faults(s, in.ConsumeIntegral<uint8_t>());
+    set_interface_faults(s, in.ConsumeIntegral<uint8_t>());
     hid.interfaces.push_back(s);
   }
   hid.set_unavailable = in.ConsumeIntegral<uint8_t>() == 0xA5;
@@ -78,20 +83,21 @@ void build_host(FuzzedDataProvider& in) {
   // The name query and the identity query: a write and a read each.
   const size_t transfers = in.ConsumeIntegralInRange<size_t>(0, 4);
   for (size_t i = 0; i < transfers; ++i) {
-    hid.transfers.push_back(consume_transfer(in));
+    hid.script.push_back(consume_transfer(in));
   }
 
-  FuzzDrive& drive = fuzz_drive();
+  MemoryDrive& drive = memory_drive();
+  FakeDriveWalk& walk = fake_drive_walk();
   const size_t volumes = in.ConsumeIntegralInRange<size_t>(0, 4);
   for (size_t i = 0; i < volumes; ++i) {
-    FuzzVolume v;
+    FakeVolume v;
     v.root = consume_text(in, kMaxRoot);
     v.removable = in.ConsumeBool();
     v.label = in.ConsumeRandomLengthString(80);
     if (in.ConsumeBool()) {
-      drive.file_roots.insert(v.root);
+      drive.device_roots.insert(v.root);
     }
-    drive.volumes.push_back(v);
+    walk.volumes.push_back(v);
   }
   drive.writes_fail = in.ConsumeIntegral<uint8_t>() == 0x5A;
   const size_t limits = in.ConsumeIntegralInRange<size_t>(0, 3);
@@ -140,11 +146,11 @@ struct Expected {
 };
 
 // The interface the HID step opens in enumeration number `enumeration`, if any.
-bool hid_finds_device(const ScriptedHid& hid, int enumeration) {
+bool hid_finds_device(const FakeHid& hid, int enumeration) {
   if (hid.set_unavailable) {
     return false;
   }
-  for (const ScriptedInterface& s : hid.interfaces) {
+  for (const FakeHidInterface& s : hid.interfaces) {
     if (s.listed_from > enumeration || s.path_fails || s.open_fails || s.attributes_fail) continue;
     if (s.vendor_id != kHidVendorId || s.product_id != kHidProductId) continue;
     if (s.caps_fail) continue;
@@ -171,26 +177,26 @@ std::array<uint8_t, kHidPayloadSize> query_reply(std::deque<ScriptedTransfer>& s
 
 // A read of the reply file as the drive file link makes it for length <= 1024: one 1024-byte read,
 // the bytes not delivered zero.
-std::array<uint8_t, kReplyBlockSize> reply_block(const std::string& root, uint32_t offset,
+std::array<uint8_t, kReplyBlockSize> reply_block(const MemoryDrive& drive, const std::string& root, uint32_t offset,
                                                  std::deque<uint32_t>& limits, uint32_t& delivered) {
   std::array<uint8_t, kReplyBlockSize> block{};
   delivered = 0;
-  const std::vector<uint8_t>* file = fuzz_drive_file(root + kResponseFile);
-  if (file == nullptr) return block;
-  uint32_t n = fuzz_drive_available(file->size(), offset, kReplyBlockSize);
+  if (drive.device_roots.count(root) == 0) return block;
+  const std::vector<uint8_t>& file = drive.reply_file;
+  uint32_t n = memory_drive_available(file.size(), offset, kReplyBlockSize);
   if (!limits.empty()) {
     n = std::min(n, limits.front());
     limits.pop_front();
   }
-  if (n > 0) std::copy_n(file->begin() + offset, n, block.begin());
+  if (n > 0) std::copy_n(file.begin() + offset, n, block.begin());
   delivered = n;
   return block;
 }
 
-Expected expect(const ScriptedHid& hid_script, const FuzzDrive& drive_script) {
+Expected expect(const FakeHid& hid_script, const FakeDriveWalk& walk, const MemoryDrive& drive_script) {
   Expected e;
   if (hid_finds_device(hid_script, 1) || hid_finds_device(hid_script, 2)) {
-    std::deque<ScriptedTransfer> script = hid_script.transfers;
+    std::deque<ScriptedTransfer> script = hid_script.script;
     const auto name = query_reply(script);
     const auto id = query_reply(script);
     e.found = true;
@@ -202,18 +208,18 @@ Expected expect(const ScriptedHid& hid_script, const FuzzDrive& drive_script) {
     return e;
   }
   std::deque<uint32_t> limits = drive_script.read_limits;
-  for (const FuzzVolume& v : drive_script.volumes) {
+  for (const FakeVolume& v : walk.volumes) {
     e.root = v.root;
     if (!v.removable) continue;
     uint32_t delivered = 0;
-    auto block = reply_block(v.root, kIdentityOffset, limits, delivered);
+    auto block = reply_block(drive_script, v.root, kIdentityOffset, limits, delivered);
     if (delivered != kIdentityBlockSize) continue;
     e.found = true;
     e.link_kind = kLinkDrive;
     e.boot_mode = begins_boot(block.data()) ? 1 : 0;
     // The host names a volume by its root: the label is that of the first volume with this root.
-    const auto named = std::find_if(drive_script.volumes.begin(), drive_script.volumes.end(),
-                                    [&](const FuzzVolume& other) { return other.root == v.root; });
+    const auto named = std::find_if(walk.volumes.begin(), walk.volumes.end(),
+                                    [&](const FakeVolume& other) { return other.root == v.root; });
     e.label = named->label.substr(0, kNameCapacity - 2);
     e.label = e.label.substr(0, e.label.find('\0'));
     e.device_name = name_from(block.data(), block.size());
@@ -230,7 +236,7 @@ Expected expect(const ScriptedHid& hid_script, const FuzzDrive& drive_script) {
     request[2] = 0x04;
     frame_sectors(request.data(), kSectorSize);
     e.request = request;
-    const auto reply = reply_block(v.root, 0, limits, delivered);
+    const auto reply = reply_block(drive_script, v.root, 0, limits, delivered);
     std::copy_n(reply.begin(), kDeviceIdSize, e.device_id.begin());
     return e;
   }
@@ -256,7 +262,7 @@ void check(const Expected& e, bool found, uint8_t second_block_before) {
   FUZZ_CHECK(found == e.found, "open_device gave %d, expected %d", found, e.found);
   FUZZ_CHECK(s.drive_root.data() == e.root, "drive_root \"%s\", expected \"%s\"", s.drive_root.data(),
              e.root.c_str());
-  const auto& writes = fuzz_drive().writes;
+  const std::vector<const FileCall*> writes = memory_drive_writes();
   if (!e.found) {
     FUZZ_CHECK(writes.empty(), "%zu files written without a device", writes.size());
     return;
@@ -272,9 +278,9 @@ void check(const Expected& e, bool found, uint8_t second_block_before) {
   FUZZ_CHECK(s.device_id == e.device_id, "device_id differs");
   if (e.request) {
     FUZZ_CHECK(writes.size() == 1, "%zu files written, expected the identity request", writes.size());
-    FUZZ_CHECK(writes[0].path == e.root + kCommandFile, "the request went to %s", writes[0].path.c_str());
-    FUZZ_CHECK(writes[0].bytes.size() == kSectorSize &&
-                   std::equal(writes[0].bytes.begin(), writes[0].bytes.end(), e.request->begin()),
+    FUZZ_CHECK(writes[0]->path == e.root + kCommandFile, "the request went to %s", writes[0]->path.c_str());
+    FUZZ_CHECK(writes[0]->bytes.size() == kSectorSize &&
+                   std::equal(writes[0]->bytes.begin(), writes[0]->bytes.end(), e.request->begin()),
                "the identity request is not the identity block's first sector, framed");
   } else {
     FUZZ_CHECK(writes.empty(), "%zu files written, expected none", writes.size());
@@ -287,8 +293,10 @@ void check(const Expected& e, bool found, uint8_t second_block_before) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace cartdump;
   using namespace cartdump::fuzz;
-  scripted_hid_reset();
-  fuzz_drive_reset();
+  using namespace cartdump::test;
+  fake_hid_reset();
+  memory_drive_reset();
+  fake_drive_walk_reset();
   FuzzedDataProvider in(data, size);
   // What an earlier discovery left behind must not show through.
   device_state = DeviceState{};
@@ -299,10 +307,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   device_state.second_name.fill('S');
   build_host(in);
 
-  const Expected expected = expect(scripted_hid(), fuzz_drive());
+  const Expected expected = expect(fake_hid(), fake_drive_walk(), memory_drive());
   const bool found = open_device();
   check(expected, found, 0x77);
   const HidDeviceEntry* entry = hid_list_at(0);
-  scripted_hid_check_settled(entry != nullptr && entry->open != 0 ? 1 : 0);
+  fake_hid_check_settled(entry != nullptr && entry->open != 0 ? 1 : 0);
   return 0;
 }

@@ -19,17 +19,21 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "fuzz/support/fuzz_check.h"
-#include "fuzz/support/scripted_hid.h"
+#include "fuzz/support/fuzz_hid.h"
 #include "link/device_state.h"
 #include "link/discovery.h"
 #include "link/hid_link.h"
 #include "link/service.h"
+#include "tests/support/fake_hid.h"
 
 namespace cartdump::fuzz {
 namespace {
+
+using namespace test;
 
 // What the list should hold: per entry, whether it is open.
 struct ListMirror {
@@ -79,6 +83,16 @@ uint32_t consume_length(FuzzedDataProvider& in) {
 
 bool rejects(int filter, uint16_t value) { return filter > 0 && filter != value; }
 
+// The reports the host side moved in one direction since the first `from` transfers.
+std::vector<const FakeTransferRecord*> transfers_since(size_t from, HidDirection direction) {
+  std::vector<const FakeTransferRecord*> moved;
+  const std::vector<FakeTransferRecord>& all = fake_hid().transfers;
+  for (size_t i = from; i < all.size(); ++i) {
+    if (all[i].direction == direction) moved.push_back(&all[i]);
+  }
+  return moved;
+}
+
 class Session {
  public:
   explicit Session(FuzzedDataProvider& in) : in_(in) {}
@@ -93,7 +107,7 @@ class Session {
       case 5: block_write(); break;
       case 6: exchange(); break;
     }
-    scripted_hid_check_settled(list_.open_entries());
+    fake_hid_check_settled(list_.open_entries());
   }
 
  private:
@@ -103,12 +117,12 @@ class Session {
     const int product = consume_filter(in_);
     const int page = consume_filter(in_);
     const int usage = consume_filter(in_);
-    ScriptedHid& hid = scripted_hid();
+    const FakeHid& hid = fake_hid();
     // Expected: the interfaces this enumeration lists that pass every check, up to max_count.
     int expected = 0;
     if (max_count >= 1 && !hid.set_unavailable) {
       const int enumeration = hid.enumerations + 1;
-      for (const ScriptedInterface& s : hid.interfaces) {
+      for (const FakeHidInterface& s : hid.interfaces) {
         if (expected == max_count) break;
         if (s.listed_from > enumeration || s.path_fails || s.open_fails || s.attributes_fail) continue;
         if (rejects(vendor, s.vendor_id) || rejects(product, s.product_id) || s.caps_fail) continue;
@@ -128,17 +142,17 @@ class Session {
     const int index = consume_index(in_);
     const uint32_t length = consume_length(in_);
     const ScriptedTransfer t = consume_transfer(in_, length);
-    ScriptedHid& hid = scripted_hid();
-    hid.transfers.push_front(t);
-    const uint32_t reads_before = hid.reads;
+    FakeHid& hid = fake_hid();
+    hid.script.push_front(t);
+    const size_t transfers_before = hid.transfers.size();
     const auto destination = std::make_unique<uint8_t[]>(std::max<uint32_t>(length, 1));
     std::fill_n(destination.get(), length, 0xA5);
     const int n = hid_read_report(index, destination.get(), length, 100);
     const bool refused = length > kHidMaxPayload || !list_.usable(index);
     if (refused) {
       FUZZ_CHECK(n == -1, "a read that must be refused gave %d", n);
-      FUZZ_CHECK(hid.reads == reads_before, "a refused read reached the device");
-      hid.transfers.pop_front();
+      FUZZ_CHECK(hid.transfers.size() == transfers_before, "a refused read reached the device");
+      hid.script.pop_front();
       return;
     }
     int expected = -1;
@@ -164,18 +178,20 @@ class Session {
     payload.resize(length, 0x3C);
     const auto source = std::make_unique<uint8_t[]>(std::max<uint32_t>(length, 1));
     std::copy(payload.begin(), payload.end(), source.get());
-    ScriptedHid& hid = scripted_hid();
-    hid.transfers.push_front(t);
-    const size_t written_before = hid.written.size();
+    FakeHid& hid = fake_hid();
+    hid.script.push_front(t);
+    const size_t transfers_before = hid.transfers.size();
     const int n = hid_write_report(index, source.get(), length, 100);
     if (length > kHidMaxPayload || !list_.usable(index)) {
       FUZZ_CHECK(n == -1, "a write that must be refused gave %d", n);
-      FUZZ_CHECK(hid.written.size() == written_before, "a refused write reached the device");
-      hid.transfers.pop_front();
+      FUZZ_CHECK(hid.transfers.size() == transfers_before, "a refused write reached the device");
+      hid.script.pop_front();
       return;
     }
-    FUZZ_CHECK(hid.written.size() == written_before + 1, "a write sent %zu reports", hid.written.size() - written_before);
-    const std::vector<uint8_t>& report = hid.written.back();
+    const auto written = transfers_since(transfers_before, HidDirection::write);
+    FUZZ_CHECK(written.size() == 1 && hid.transfers.size() == transfers_before + 1, "a write sent %zu reports",
+               written.size());
+    const std::vector<uint8_t>& report = written[0]->report;
     FUZZ_CHECK(report.size() == length + 1 && report[0] == 0 && std::equal(payload.begin(), payload.end(), report.begin() + 1),
                "a write did not send report id 0 and the payload");
     int64_t expected = -1;
@@ -208,25 +224,25 @@ class Session {
     const auto source = std::make_unique<uint8_t[]>(std::max<uint32_t>(count, 1));
     std::copy(data.begin(), data.end(), source.get());
     const size_t scripted = in_.ConsumeIntegralInRange<size_t>(0, 4);
-    ScriptedHid& hid = scripted_hid();
-    hid.transfers.clear();
-    for (size_t i = 0; i < scripted; ++i) hid.transfers.push_back(consume_transfer(in_, kHidPayloadSize));
-    const size_t written_before = hid.written.size();
-    const uint32_t reads_before = hid.reads;
+    FakeHid& hid = fake_hid();
+    hid.script.clear();
+    for (size_t i = 0; i < scripted; ++i) hid.script.push_back(consume_transfer(in_, kHidPayloadSize));
+    const size_t transfers_before = hid.transfers.size();
     const int result = second_opcode ? dev_write_block_18(address, source.get(), count)
                                      : dev_write_block(address, source.get(), count);
     FUZZ_CHECK(result == 1, "the HID block write gave %d", result);
+    const auto written = transfers_since(transfers_before, HidDirection::write);
     if (!list_.usable(0)) {
-      FUZZ_CHECK(hid.written.size() == written_before, "reports sent without a device");
+      FUZZ_CHECK(written.empty(), "reports sent without a device");
       return;
     }
     const size_t reports = (count + 55) / 56;
-    FUZZ_CHECK(hid.written.size() - written_before == reports, "%zu reports for %u bytes",
-               hid.written.size() - written_before, count);
-    FUZZ_CHECK(hid.reads - reads_before == reports, "%u reply reads for %zu reports", hid.reads - reads_before, reports);
+    const size_t reads = transfers_since(transfers_before, HidDirection::read).size();
+    FUZZ_CHECK(written.size() == reports, "%zu reports for %u bytes", written.size(), count);
+    FUZZ_CHECK(reads == reports, "%zu reply reads for %zu reports", reads, reports);
     std::vector<uint8_t> previous(kHidPayloadSize, 0);
     for (size_t k = 0; k < reports; ++k) {
-      const std::vector<uint8_t>& r = hid.written[written_before + k];
+      const std::vector<uint8_t>& r = written[k]->report;
       FUZZ_CHECK(r.size() == kHidPayloadSize + 1 && r[0] == 0, "report %zu is not 64 bytes behind id 0", k);
       const uint8_t* p = r.data() + 1;
       const uint32_t offset = static_cast<uint32_t>(k * 56);
@@ -246,11 +262,11 @@ class Session {
   // dev_exchange and the information queries: the reply is the device's 64 bytes or all zero.
   void exchange() {
     device_state.hid_mode = 1;
-    ScriptedHid& hid = scripted_hid();
-    hid.transfers.clear();
-    hid.transfers.push_back(consume_transfer(in_, kHidPayloadSize));
+    FakeHid& hid = fake_hid();
+    hid.script.clear();
+    hid.script.push_back(consume_transfer(in_, kHidPayloadSize));
     const ScriptedTransfer answer = consume_transfer(in_, kHidPayloadSize);
-    hid.transfers.push_back(answer);
+    hid.script.push_back(answer);
     const auto report = std::make_unique<uint8_t[]>(kHidPayloadSize);
     const auto reply = std::make_unique<uint8_t[]>(kHidPayloadSize);
     std::fill_n(reply.get(), kHidPayloadSize, 0xEE);
@@ -268,7 +284,7 @@ class Session {
       for (uint32_t i = 0; i < n; ++i) expected[i] = i + 1 < answer.bytes.size() ? answer.bytes[i + 1] : 0;
     }
     FUZZ_CHECK(std::equal(expected.begin(), expected.end(), reply.get()), "the exchange's reply is not the device's answer");
-    hid.transfers.clear();
+    hid.script.clear();
   }
 
   FuzzedDataProvider& in_;
@@ -276,16 +292,18 @@ class Session {
 };
 
 void build_interfaces(FuzzedDataProvider& in) {
-  ScriptedHid& hid = scripted_hid();
+  FakeHid& hid = fake_hid();
+  hid.answers = FakeHidAnswers::script;
   const size_t interfaces = in.ConsumeIntegralInRange<size_t>(0, 5);
   for (size_t i = 0; i < interfaces; ++i) {
-    ScriptedInterface s;
+    FakeHidInterface s;
+    s.path = std::to_string(i);
     s.vendor_id = in.ConsumeIntegralInRange<uint16_t>(0, 3);
     s.product_id = in.ConsumeIntegralInRange<uint16_t>(0, 3);
     s.usage_page = in.ConsumeIntegralInRange<uint16_t>(0, 3);
     s.usage = in.ConsumeIntegralInRange<uint16_t>(0, 3);
     s.listed_from = in.ConsumeIntegralInRange<int>(1, 4);
-    set_scripted_faults(s, in.ConsumeIntegral<uint8_t>());
+    set_interface_faults(s, in.ConsumeIntegral<uint8_t>());
     hid.interfaces.push_back(s);
   }
   hid.set_unavailable = in.ConsumeIntegral<uint8_t>() == 0xA5;
@@ -299,8 +317,9 @@ void build_interfaces(FuzzedDataProvider& in) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace cartdump;
   using namespace cartdump::fuzz;
+  using namespace cartdump::test;
   FuzzedDataProvider in(data, size);
-  scripted_hid_reset();
+  fake_hid_reset();
   device_state = DeviceState{};
   build_interfaces(in);
   Session session(in);

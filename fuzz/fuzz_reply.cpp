@@ -27,13 +27,15 @@
 #include "carts/group_13.h"
 #include "carts/group_14.h"
 #include "fuzz/support/fuzz_check.h"
-#include "fuzz/support/fuzz_drive.h"
 #include "link/device_link.h"
 #include "link/device_state.h"
 #include "link/service.h"
+#include "tests/support/memory_drive.h"
 
 namespace cartdump::fuzz {
 namespace {
+
+using namespace test;
 
 constexpr uint8_t kUntouched = 0xA5;
 const std::string kRoot = "E:\\";
@@ -46,7 +48,7 @@ struct Reference {
   std::deque<uint32_t> limits;
 
   uint32_t deliver(const std::vector<uint8_t>* file, uint32_t offset, uint32_t length) {
-    uint32_t n = fuzz_drive_available(file->size(), offset, length);
+    uint32_t n = memory_drive_available(file->size(), offset, length);
     if (!limits.empty()) {
       n = std::min(n, limits.front());
       limits.pop_front();
@@ -182,12 +184,12 @@ void run_one(FuzzedDataProvider& in, Reference& ref) {
       auto got = untouched_buffer(length);
       std::vector<uint8_t> expected(length, kUntouched);
       const uint32_t want = ref.ranged(expected.data(), length);
-      const size_t writes_before = fuzz_drive().writes.size();
+      const size_t writes_before = memory_drive_writes().size();
       const uint32_t n = r.run(address, got.get(), length);
       FUZZ_CHECK(n <= length, "%s of %u bytes delivered %u", r.name, length, n);
       FUZZ_CHECK(n == want, "%s of %u bytes delivered %u, expected %u", r.name, length, n, want);
-      FUZZ_CHECK(fuzz_drive().writes.size() - writes_before == (length + 8191ull) / 8192, "%s: %zu requests for %u bytes",
-                 r.name, fuzz_drive().writes.size() - writes_before, length);
+      const size_t requests = memory_drive_writes().size() - writes_before;
+      FUZZ_CHECK(requests == (length + 8191ull) / 8192, "%s: %zu requests for %u bytes", r.name, requests, length);
       compare(r.name, got.get(), expected);
       return;
     }
@@ -238,13 +240,14 @@ std::vector<uint8_t> consume_file(FuzzedDataProvider& in, uint32_t max_size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace cartdump;
   using namespace cartdump::fuzz;
+  using namespace cartdump::test;
   FuzzedDataProvider in(data, size);
-  fuzz_drive_reset();
+  memory_drive_reset();
   device_state = DeviceState{};
-  kRoot.copy(device_state.drive_root.data(), device_state.drive_root.size() - 1);
-  FuzzDrive& drive = fuzz_drive();
+  set_drive_root(kRoot);
+  MemoryDrive& drive = memory_drive();
   if (in.ConsumeIntegral<uint8_t>() != 0) {
-    drive.file_roots.insert(kRoot);
+    drive.device_roots.insert(kRoot);
   }
   drive.reply_file = consume_file(in, 20000);
   drive.dump_file = consume_file(in, 90000);
@@ -254,7 +257,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                                  : in.ConsumeIntegral<uint32_t>());
   }
   Reference ref;
-  const bool present = !drive.file_roots.empty();
+  const bool present = !drive.device_roots.empty();
   ref.reply = present ? &drive.reply_file : nullptr;
   ref.dump = present ? &drive.dump_file : nullptr;
   ref.limits = drive.read_limits;

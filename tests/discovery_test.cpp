@@ -10,9 +10,9 @@
 #include "link/discovery.h"
 #include "link/hid_link.h"
 #include "link/sector.h"
+#include "tests/support/device_test.h"
 #include "tests/support/fake_drive_walk.h"
 #include "tests/support/fake_hid.h"
-#include "tests/support/memory_drive.h"
 
 namespace cartdump::test {
 namespace {

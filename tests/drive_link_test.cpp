@@ -6,7 +6,7 @@
 #include "link/device_link.h"
 #include "link/file_io.h"
 #include "link/sector.h"
-#include "tests/support/memory_drive.h"
+#include "tests/support/device_test.h"
 
 namespace cartdump::test {
 namespace {

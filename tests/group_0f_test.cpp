@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "carts/group_0f.h"
-#include "tests/support/memory_drive.h"
+#include "tests/support/device_test.h"
 #include "tests/support/sector_bytes.h"
 
 namespace cartdump::test {

@@ -5,7 +5,7 @@
 
 #include "carts/group_10.h"
 #include "link/sector.h"
-#include "tests/support/memory_drive.h"
+#include "tests/support/device_test.h"
 #include "tests/support/sector_bytes.h"
 
 namespace cartdump::test {

@@ -9,7 +9,7 @@
 
 #include "carts/cipher.h"
 #include "carts/scrambling.h"
-#include "tests/support/memory_drive.h"
+#include "tests/support/device_test.h"
 #include "tests/support/scrambling_state.h"
 
 namespace cartdump::test {

@@ -12,8 +12,8 @@
 #include "link/hid_link.h"
 #include "link/sector.h"
 #include "link/service.h"
+#include "tests/support/device_test.h"
 #include "tests/support/fake_hid.h"
-#include "tests/support/memory_drive.h"
 #include "tests/support/sector_bytes.h"
 
 namespace cartdump::test {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "link/drive_walk.h"
+#include "tests/support/fake_breach.h"
 
 namespace cartdump {
 namespace {
@@ -25,7 +26,12 @@ std::vector<DriveVolume> drive_walk_volumes() {
   return volumes;
 }
 
+// As a host gives it: at most capacity - 1 bytes of the label and a NUL.
 bool drive_walk_label(const DriveVolume& volume, char* label, uint32_t capacity) {
+  if (!test::fake_addressable(label, capacity, "drive_walk_label buffer") ||
+      !test::fake_holds(capacity > 0, "a label buffer of 0 bytes")) {
+    return false;
+  }
   label[0] = '\0';
   const std::string root(volume.root.data());
   walk.label_requests.push_back(root);

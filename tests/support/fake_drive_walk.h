@@ -1,5 +1,6 @@
 // A fake host volume list for discovery: the volumes a test describes, in its order, with the
-// labels it gives them. Roots are whatever the in-memory drive answers under ("E:\\", ...).
+// labels it gives them. Roots are whatever the in-memory drive answers under ("E:\\", ...). A label
+// buffer shorter than its capacity is a breach (fake_breach.h).
 #pragma once
 
 #include <string>
@@ -10,7 +11,7 @@ namespace cartdump::test {
 struct FakeVolume {
   std::string root;
   bool removable = false;
-  std::string label;  // "" : the host has none
+  std::string label;  // may hold any bytes; "" : the host has none
 };
 
 struct FakeDriveWalk {

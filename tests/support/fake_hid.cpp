@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "link/hid_link.h"
+#include "tests/support/fake_breach.h"
 
 namespace cartdump {
 
@@ -49,20 +51,55 @@ HidTransferResult exchange(sim::Device* device, HidDirection direction, uint8_t*
   return {HidTransferStatus::done, n + 1};
 }
 
+// The model device's answer, or what the next of the coming behaviours makes of it.
+HidTransferResult modelled_answer(sim::Device* device, HidDirection direction, uint8_t* report, uint32_t length) {
+  switch (next_behaviour()) {
+    case test::FakeTransfer::normal:
+      return exchange(device, direction, report, length);
+    case test::FakeTransfer::time_out:
+      return {HidTransferStatus::timed_out, 0};
+    case test::FakeTransfer::fail:
+      return {HidTransferStatus::failed, 0};
+    case test::FakeTransfer::id_only:
+      report[0] = 0;
+      return {HidTransferStatus::done, 1};
+    case test::FakeTransfer::oversize: {
+      const HidTransferResult result = exchange(device, direction, report, length);
+      return {result.status, length + 1};
+    }
+    case test::FakeTransfer::nothing:
+      return {HidTransferStatus::done, 0};
+  }
+  return {HidTransferStatus::failed, 0};
+}
+
+// The next scripted answer: its bytes land in a read's report, as many as the report holds.
+HidTransferResult scripted_answer(HidDirection direction, uint8_t* report, uint32_t length) {
+  if (fake.script.empty()) {
+    return {HidTransferStatus::timed_out, 0};
+  }
+  const test::ScriptedTransfer t = std::move(fake.script.front());
+  fake.script.pop_front();
+  if (direction == HidDirection::read) {
+    std::copy_n(t.bytes.begin(), std::min<size_t>(t.bytes.size(), length), report);
+  }
+  return {t.status, t.transferred};
+}
+
 }  // namespace
 
 void hid_backend_create_link_state() { ++fake.link_states_created; }
 
-// One thread only: a lock taken twice would deadlock a real host, so it counts as a fault here.
+// One thread only: a lock taken twice would deadlock a real host.
 void hid_backend_lock(HidDirection direction) {
   bool& held = fake.held[static_cast<size_t>(direction)];
-  fake.lock_faults += held ? 1 : 0;
+  fake.lock_faults += test::fake_holds(!held, "a lock taken twice") ? 0 : 1;
   held = true;
 }
 
 void hid_backend_unlock(HidDirection direction) {
   bool& held = fake.held[static_cast<size_t>(direction)];
-  fake.lock_faults += held ? 0 : 1;
+  fake.lock_faults += test::fake_holds(held, "a lock let go that was not held") ? 0 : 1;
   held = false;
 }
 
@@ -83,6 +120,9 @@ HidInterfaceSet* hid_backend_open_set() {
 void hid_backend_close_set(HidInterfaceSet* set) { delete set; }
 
 HidInterfaceStatus hid_backend_interface_path(HidInterfaceSet* set, uint32_t index, char* path, uint32_t capacity) {
+  if (!test::fake_addressable(path, capacity, "interface path buffer")) {
+    return HidInterfaceStatus::failed;
+  }
   if (index >= set->listed.size()) {
     return HidInterfaceStatus::end;
   }
@@ -97,7 +137,11 @@ HidInterfaceStatus hid_backend_interface_path(HidInterfaceSet* set, uint32_t ind
 HidBackendDevice* hid_backend_open(const char* path) {
   const auto it = std::find_if(fake.interfaces.begin(), fake.interfaces.end(),
                                [&](const test::FakeHidInterface& i) { return i.path == path; });
-  if (it == fake.interfaces.end() || it->open_fails) {
+  if (it == fake.interfaces.end()) {
+    test::fake_breach(std::string("an interface path that was never handed out: ") + path);
+    return nullptr;
+  }
+  if (it->open_fails) {
     last_error = 5;
     return nullptr;
   }
@@ -107,6 +151,9 @@ HidBackendDevice* hid_backend_open(const char* path) {
 }
 
 void hid_backend_close(HidBackendDevice* device) {
+  if (!test::fake_holds(device != nullptr, "a null handle closed")) {
+    return;
+  }
   --fake.open_handles;
   delete device;
 }
@@ -127,6 +174,11 @@ bool hid_backend_caps(HidBackendDevice* device, uint16_t& usage_page, uint16_t& 
 
 HidTransferResult hid_backend_transfer(HidBackendDevice* device, HidDirection direction, uint8_t* report,
                                        uint32_t length, uint32_t timeout_ms) {
+  if (!test::fake_holds(device != nullptr, "a transfer on a null handle") ||
+      !test::fake_holds(length >= 1, "a transfer without room for the report id") ||
+      !test::fake_addressable(report, length, "report buffer")) {
+    return {HidTransferStatus::failed, 0};
+  }
   const test::FakeHidInterface& i = interface_of(device);
   const HidDirection other = direction == HidDirection::read ? HidDirection::write : HidDirection::read;
   test::FakeTransferRecord record{.direction = direction,
@@ -135,36 +187,32 @@ HidTransferResult hid_backend_transfer(HidBackendDevice* device, HidDirection di
                                   .timeout_ms = timeout_ms,
                                   .own_lock_held = test::fake_hid_lock_held(direction),
                                   .other_lock_held = test::fake_hid_lock_held(other)};
+  test::fake_holds(record.own_lock_held, "a transfer outside its direction's lock");
   if (direction == HidDirection::write) {
     record.report.assign(report, report + length);
   }
-  fake.transfers.push_back(record);
+  fake.transfers.push_back(std::move(record));
 
-  switch (next_behaviour()) {
-    case test::FakeTransfer::normal:
-      return exchange(i.device, direction, report, length);
-    case test::FakeTransfer::time_out:
-      return {HidTransferStatus::timed_out, 0};
-    case test::FakeTransfer::fail:
-      last_error = fake.error_code;
-      return {HidTransferStatus::failed, 0};
-    case test::FakeTransfer::id_only:
-      report[0] = 0;
-      return {HidTransferStatus::done, 1};
-    case test::FakeTransfer::oversize: {
-      const HidTransferResult result = exchange(i.device, direction, report, length);
-      return {result.status, length + 1};
-    }
-    case test::FakeTransfer::nothing:
-      return {HidTransferStatus::done, 0};
+  const HidTransferResult result = fake.answers == test::FakeHidAnswers::script
+                                       ? scripted_answer(direction, report, length)
+                                       : modelled_answer(i.device, direction, report, length);
+  if (result.status == HidTransferStatus::failed) {
+    last_error = fake.error_code;
   }
-  return {HidTransferStatus::failed, 0};
+  return result;
 }
 
 long hid_backend_error_code() { return last_error; }
 
+// As a host gives it: at most capacity - 1 bytes of the text and a NUL.
 void hid_backend_error_text(long code, char* text, uint32_t capacity) {
-  std::snprintf(text, capacity, "%s", code == fake.error_code ? fake.error_text.c_str() : "");
+  if (!test::fake_addressable(text, capacity, "error text buffer") || capacity == 0) {
+    return;
+  }
+  const std::string_view source = code == fake.error_code ? std::string_view(fake.error_text) : std::string_view();
+  const size_t n = std::min<size_t>(source.size(), capacity - 1);
+  std::copy_n(source.begin(), n, text);
+  text[n] = '\0';
 }
 
 namespace test {
@@ -179,6 +227,14 @@ void fake_hid_reset() {
   hid_list_clear();
   fake = FakeHid{};
   last_error = 0;
+}
+
+void fake_hid_check_settled(int open_entries) {
+  fake_holds(!fake.held[0] && !fake.held[1], "a lock still held after the call");
+  if (fake.open_handles != open_entries) {
+    fake_breach(std::to_string(fake.open_handles) + " handles open, " + std::to_string(open_entries) +
+                " open entries listed");
+  }
 }
 
 }  // namespace test

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "link/sector.h"
-#include "tests/support/memory_drive.h"
+#include "tests/support/device_test.h"
 #include "tests/support/scrambling_state.h"
 #include "tests/support/sector_bytes.h"
 

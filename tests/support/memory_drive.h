@@ -1,17 +1,22 @@
-// The in-memory drive of the unit tests. memory_drive.cpp provides the system's two file
-// primitives in place of the platform's file: paths under the attached root reach the device
-// model's three files, every other path an in-memory directory. Each primitive call is recorded.
+// The in-memory drive: memory_drive.cpp provides the system's two file primitives in place of the
+// platform's file. Under each of the device's roots are the device's three files ("CMD.CMD",
+// "T-DRIVER.DMP", "DUMP.ROM"); every other path is an in-memory directory. Each primitive call is
+// recorded, and a buffer shorter than the length handed down is a breach (fake_breach.h).
+//
+// The device's files get their contents from one of two places:
+//   - a model device (memory_drive_attach; the unit tests): a command file write is carried out by
+//     the model, and the reply and dump files are what it answers;
+//   - scripted bytes, when no model is attached (the fuzz targets): the reply and dump files are
+//     the bytes in the record, whatever they are, and the command file holds the last write.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "link/device_link.h"
-#include "link/device_state.h"
 #include "sim/device.h"
 
 namespace cartdump::test {
@@ -22,45 +27,44 @@ struct FileCall {
   uint32_t offset = 0;
   uint32_t length = 0;
   int result = 0;
+  std::vector<uint8_t> bytes;  // what a write carried
 };
 
-// The device's files appear under root ("CMD.CMD", "T-DRIVER.DMP", "DUMP.ROM"); nullptr detaches it,
-// so that those names become missing files.
+struct MemoryDrive {
+  std::set<std::string> device_roots;  // the roots under which the device's files are present
+  sim::Device* device = nullptr;       // the model device behind them; null: the scripted bytes
+  std::vector<uint8_t> command_file;   // scripted: the last write
+  std::vector<uint8_t> reply_file;     // scripted
+  std::vector<uint8_t> dump_file;      // scripted
+  bool unplugged = false;              // nothing under the device's roots can be created or opened
+  bool writes_fail = false;            // no file can be written
+  // Each read of a device file delivers at most the next of these bytes (a flaky cable); once they
+  // are used up reads deliver what the file holds.
+  std::deque<uint32_t> read_limits;
+  std::map<std::string, std::vector<uint8_t>> files;  // files outside the device, by full path
+
+  std::vector<FileCall> calls;
+  std::string error;  // what file_error_text gives
+};
+
+MemoryDrive& memory_drive();
+// The model device's files appear under root alone; nullptr detaches the device, so that those
+// names become missing files.
 void memory_drive_attach(sim::Device* device, const std::string& root);
-// The drive is gone (or back): every path under the root can be neither created nor opened.
+// The drive is gone (or back): every path under the device's roots can be neither created nor opened.
 void memory_drive_unplug(bool unplugged);
-// Detaches the device and empties the in-memory directory and the call record.
+// Detaches the device and forgets the files, the scripted bytes and the call record.
 void memory_drive_reset();
 // Files outside the device, by full path.
 std::map<std::string, std::vector<uint8_t>>& memory_files();
 std::vector<FileCall>& memory_drive_calls();
+// The writes among the calls, in order.
+std::vector<const FileCall*> memory_drive_writes();
+
+// What a read of length bytes at offset of a file of file_size bytes delivers, before any limit.
+uint32_t memory_drive_available(uint64_t file_size, uint32_t offset, uint32_t length);
 
 // Sets the DeviceState's drive root.
 void set_drive_root(const std::string& root);
-
-// A fixture with a device attached at the Windows-style root "E:\\", and that root in the
-// DeviceState. A fixture configures its device by overriding configure(); a test that needs
-// another device changes config and calls restart().
-class DeviceTest : public ::testing::Test {
- protected:
-  void SetUp() override;
-  void TearDown() override;
-
-  virtual void configure(sim::DeviceConfig& device_config) { (void)device_config; }
-  // A fresh device from config, attached at root, with root in the DeviceState.
-  void restart();
-  sim::Device& device() { return *device_; }
-  // The accepted and rejected sectors so far, and the calls of the file primitives.
-  const std::vector<sim::SectorRecord>& commands() { return device().log; }
-  std::vector<FileCall>& calls() { return memory_drive_calls(); }
-  // Forgets the sectors and calls so far, so a test sees only what the operation under test did.
-  void clear_record();
-
-  sim::DeviceConfig config;
-  std::string root = "E:\\";
-
- private:
-  std::unique_ptr<sim::Device> device_;
-};
 
 }  // namespace cartdump::test
