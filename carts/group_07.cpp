@@ -1,6 +1,6 @@
 #include "carts/group_07.h"
 
-#include "carts/command_patterns.h"
+#include "link/command_patterns.h"
 
 namespace cartdump {
 namespace {

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "carts/command_patterns.h"
+#include "carts/treated_write.h"
+#include "link/command_patterns.h"
 
 namespace cartdump {
 namespace {
@@ -19,22 +20,19 @@ constexpr CommandShape read_shape(uint8_t command) {
   return {.group = kGroup0e, .command = command, .address = kAddress, .length = kLength};
 }
 
-constexpr BulkShape write_shape(uint8_t command, uint16_t chunk, Scrambling scrambling = Scrambling::none,
-                                BlankTest blank_test = BlankTest::none) {
+constexpr BulkShape write_shape(uint8_t command, uint16_t chunk) {
   return {.command = {.group = kGroup0e, .command = command, .address = kAddress, .length = kLength,
                       .payload_offset = kPayload},
-          .chunk = chunk,
-          .scrambling = scrambling,
-          .blank_test = blank_test};
+          .chunk = chunk};
 }
 
 constexpr BulkShape kWrite05 = write_shape(0x05, 498);
 constexpr BulkShape kWrite08 = write_shape(0x08, 498);
-constexpr BulkShape kWrite09 = write_shape(0x09, 498, Scrambling::payload_head);
-constexpr BulkShape kWrite0a = write_shape(0x0A, 498, Scrambling::payload_head);
-constexpr BulkShape kWriteSkipBlank = write_shape(0x80, kBlankAreaSize, Scrambling::none, BlankTest::area_crc);
-static_assert(bulk_shape_fits(kWrite05) && bulk_shape_fits(kWrite08) && bulk_shape_fits(kWrite09) &&
-              bulk_shape_fits(kWrite0a) && bulk_shape_fits(kWriteSkipBlank));
+constexpr TreatedBulkShape kWrite09{write_shape(0x09, 498), Scrambling::payload_head};
+constexpr TreatedBulkShape kWrite0a{write_shape(0x0A, 498), Scrambling::payload_head};
+constexpr TreatedBulkShape kWriteSkipBlank{write_shape(0x80, kBlankAreaSize), Scrambling::none, BlankTest::area_crc};
+static_assert(bulk_shape_fits(kWrite05) && bulk_shape_fits(kWrite08) && treated_bulk_shape_fits(kWrite09) &&
+              treated_bulk_shape_fits(kWrite0a) && treated_bulk_shape_fits(kWriteSkipBlank));
 static_assert(kPayload + kListCapacity * kListEntrySize <= kSectorCrcOffset);
 
 uint8_t read_byte(uint8_t command, uint16_t address) {
@@ -82,15 +80,15 @@ int g0e_write_08(uint16_t address, const uint8_t* source, uint16_t count) {
 }
 
 int g0e_write_scrambled_09(uint16_t address, const uint8_t* source, uint16_t count) {
-  return bulk_write(kWrite09, address, source, count);
+  return treated_bulk_write(kWrite09, address, source, count);
 }
 
 int g0e_write_scrambled_0a(uint16_t address, const uint8_t* source, uint16_t count) {
-  return bulk_write(kWrite0a, address, source, count);
+  return treated_bulk_write(kWrite0a, address, source, count);
 }
 
 int g0e_write_skip_blank(uint16_t address, const uint8_t* source, uint16_t count) {
-  return bulk_write(kWriteSkipBlank, address, source, count);
+  return treated_bulk_write(kWriteSkipBlank, address, source, count);
 }
 
 int g0e_set_values(uint16_t first, uint16_t second, uint16_t third, uint16_t fourth) {

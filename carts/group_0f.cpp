@@ -1,7 +1,7 @@
 #include "carts/group_0f.h"
 
 #include "carts/byte_step.h"
-#include "carts/command_patterns.h"
+#include "link/command_patterns.h"
 
 namespace cartdump {
 namespace {

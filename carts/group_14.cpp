@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "carts/command_patterns.h"
+#include "link/command_patterns.h"
 
 namespace cartdump {
 namespace {

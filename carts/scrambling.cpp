@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "carts/command_patterns.h"
+#include "link/command_patterns.h"
 #include "carts/group_0e.h"
 #include "link/device_link.h"
 #include "link/device_state.h"

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstring>
 
-#include "carts/command_patterns.h"
+#include "link/command_patterns.h"
 #include "link/device_link.h"
 #include "link/device_state.h"
 #include "link/discovery.h"
