@@ -34,14 +34,6 @@ constexpr char kCipherMarker[] = {'N', 'E', 'S'};  // identity blocks that take 
 
 }  // namespace
 
-int get_device_id(uint8_t* destination, uint32_t capacity) {
-  if (destination == nullptr || capacity < kDeviceIdSize) {
-    return 0;
-  }
-  std::copy(device_state.device_id.begin(), device_state.device_id.end(), destination);
-  return static_cast<int>(kDeviceIdSize);
-}
-
 void scrambling_select() {
   std::array<uint8_t, kIdentityBlockSize> block{};
   read_reply(kIdentityOffset, block.data(), kIdentityBlockSize);

@@ -29,10 +29,6 @@ inline constexpr uint32_t kBlankAreaCrc = 0x0CDE7D90;
 extern uint8_t xor_mode;
 extern std::array<uint8_t, kXorKeySize> xor_key;
 
-// Copies the 8-byte DeviceId of the DeviceState to destination and returns 8 when capacity is at
-// least 8; otherwise copies nothing and returns 0.
-int get_device_id(uint8_t* destination, uint32_t capacity);
-
 // Reads the identity block; "NES" in its first three bytes keys the cipher with the DeviceId (and
 // leaves xor_mode as it was), anything else turns on XOR mode with the block's bytes 512-519 (and
 // leaves the cipher as it was).

@@ -9,6 +9,7 @@
 
 #include "carts/cipher.h"
 #include "carts/scrambling.h"
+#include "link/device_state.h"
 #include "tests/support/memory_drive.h"
 #include "tests/support/scrambling_state.h"
 
