@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "carts/scrambling.h"
 #include "carts/treated_write.h"
 #include "link/command_patterns.h"
 
@@ -44,6 +45,12 @@ int write_byte(uint8_t command, uint16_t address, uint8_t value) {
 }
 
 }  // namespace
+
+int g0e_init_scrambling() {
+  const int sent = send_command(kGroup0e, 0x01);
+  scrambling_select();
+  return sent;
+}
 
 uint8_t g0e_read_byte_04(uint16_t address) { return read_byte(0x04, address); }
 uint8_t g0e_read_byte_07(uint16_t address) { return read_byte(0x07, address); }

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "link/command_patterns.h"
-#include "carts/group_0e.h"
 #include "link/device_link.h"
 #include "link/device_state.h"
 
@@ -44,12 +42,6 @@ void scrambling_select() {
   }
   get_device_id(block.data(), 16);
   cipher_set_key8(block.data());
-}
-
-int g0e_init_scrambling() {
-  const int sent = send_command(kGroup0e, 0x01);
-  scrambling_select();
-  return sent;
 }
 
 void cipher_key_from_device_id() {

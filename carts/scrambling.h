@@ -6,8 +6,8 @@
 // are "NES" keys the cipher; any other turns on XOR mode, which then stays on for the life of the
 // process. No key is stored in the system; both come from the device at run time.
 //
-// Until one of scrambling_select, g0e_init_scrambling or cipher_key_from_device_id has run, the
-// cipher context is all zero and XOR mode is off.
+// Until one of scrambling_select, g0e_init_scrambling (carts/group_0e.h) or
+// cipher_key_from_device_id has run, the cipher context is all zero and XOR mode is off.
 #pragma once
 
 #include <array>
@@ -33,9 +33,6 @@ extern std::array<uint8_t, kXorKeySize> xor_key;
 // leaves xor_mode as it was), anything else turns on XOR mode with the block's bytes 512-519 (and
 // leaves the cipher as it was).
 void scrambling_select();
-
-// Sends group 0x0E command 0x01, then scrambling_select. Returns the result of the send.
-int g0e_init_scrambling();
 
 // Keys the cipher with the DeviceId, reading nothing from the device.
 void cipher_key_from_device_id();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "carts/cipher.h"
+#include "carts/group_0e.h"
 #include "carts/scrambling.h"
 #include "link/device_state.h"
 #include "tests/support/memory_drive.h"
