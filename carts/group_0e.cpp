@@ -37,7 +37,7 @@ static_assert(bulk_shape_fits(kWrite05) && bulk_shape_fits(kWrite08) && treated_
 static_assert(kPayload + kListCapacity * kListEntrySize <= kSectorCrcOffset);
 
 uint8_t read_byte(uint8_t command, uint16_t address) {
-  return query_command(kGroup0e, command, {{kAddress, address}, {kLength, 1}}, kSectorSize)[0];
+  return query_command(kGroup0e, command, {{kAddress, address}, {kLength, 1}})[0];
 }
 
 int write_byte(uint8_t command, uint16_t address, uint8_t value) {
@@ -103,6 +103,6 @@ int g0e_set_values(uint16_t first, uint16_t second, uint16_t third, uint16_t fou
                       {{kValues[0], first}, {kValues[1], second}, {kValues[2], third}, {kValues[3], fourth}});
 }
 
-uint8_t g0e_read_status() { return query_command(kGroup0e, 0x12, {}, kSectorSize)[0]; }
+uint8_t g0e_read_status() { return query_command(kGroup0e, 0x12)[0]; }
 
 }  // namespace cartdump

@@ -36,7 +36,7 @@ static_assert(bulk_shape_fits(kWrite05) && treated_bulk_shape_fits(kWriteScrambl
 int g13_init() { return send_command(kGroup13, 0x01); }
 
 uint16_t g13_read_word(uint32_t address) {
-  const ReplyBlock reply = query_command(kGroup13, 0x03, {{kAddress, address}, {kLength, kWordBytes}}, kSectorSize);
+  const ReplyBlock reply = query_command(kGroup13, 0x03, {{kAddress, address}, {kLength, kWordBytes}});
   return static_cast<uint16_t>(reply[0] << 8 | reply[1]);
 }
 

@@ -68,7 +68,7 @@ int g14_command_02_value(uint8_t value) {
 }
 
 uint8_t g14_read_byte(uint32_t address) {
-  return query_command(kGroup, 0x03, {{kBankOfAddress, address}, {kOffset, address}, {kLength, 1}}, 1024)[0];
+  return query_command(kGroup, 0x03, {{kBankOfAddress, address}, {kOffset, address}, {kLength, 1}})[0];
 }
 
 uint32_t g14_read(uint32_t address, uint8_t* destination, uint32_t length) {
@@ -104,7 +104,7 @@ int g14_write_block(uint8_t selector, uint8_t bank, uint16_t address, const uint
   return send_sector(sector);
 }
 
-uint8_t g14_command_07(uint8_t selector) { return query_command(kGroup, 0x07, {{kSelector, selector}}, 1024)[0]; }
+uint8_t g14_command_07(uint8_t selector) { return query_command(kGroup, 0x07, {{kSelector, selector}})[0]; }
 
 int g14_write_08(uint32_t address, const uint8_t* source, uint32_t count) {
   return bulk_write(kWrite08, address, source, count);

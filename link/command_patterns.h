@@ -48,7 +48,7 @@ struct CommandShape {
 // Single-sector command -----------------------------------------------------------------------
 
 // A reply block: a single read's sector is built in it and its reply read into it.
-using ReplyBlock = std::array<uint8_t, 1024>;
+using ReplyBlock = std::array<uint8_t, kReplyBlockSize>;
 
 CommandSector make_sector(uint8_t group, uint8_t command, std::initializer_list<FieldValue> fields);
 
@@ -59,9 +59,11 @@ int send_sector(CommandSector& sector);
 int send_command(uint8_t group, uint8_t command, std::initializer_list<FieldValue> fields = {});
 
 // One sector with the given fields, sent alone, then reply_length bytes (at most 1024) of the reply
-// file at offset 0 read into the block the sector was built in.
-ReplyBlock query_command(uint8_t group, uint8_t command, std::initializer_list<FieldValue> fields,
-                         uint32_t reply_length);
+// file at offset 0 read into the block the sector was built in. A read of up to 1024 bytes is one
+// 1024-byte read of the device whatever its length (read_reply), so the whole block is the usual
+// reply; a shorter one leaves the block's later bytes as the sector had them.
+ReplyBlock query_command(uint8_t group, uint8_t command, std::initializer_list<FieldValue> fields = {},
+                         uint32_t reply_length = kReplyBlockSize);
 
 // Ranged read ------------------------------------------------------------------------------------
 
