@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "carts/entry_list.h"
 #include "carts/scrambling.h"
 #include "carts/treated_write.h"
 #include "link/command_patterns.h"
@@ -15,7 +16,8 @@ constexpr SectorField kLength{8, 2};
 constexpr SectorField kByteValue{12, 1};
 constexpr SectorField kValues[] = {{12, 2}, {16, 2}, {20, 2}, {24, 2}};
 constexpr uint16_t kPayload = 12;
-constexpr uint16_t kListEntrySize = 4;
+// Entry i of command 0x13's list: 4 bytes at 12 + 4i, the address low byte first, then the value.
+constexpr EntryList kList{.first = kPayload, .size = 4, .address = {0, 2}, .value = {2, 1}};
 
 constexpr CommandShape read_shape(uint8_t command) {
   return {.group = kGroup0e, .command = command, .address = kAddress, .length = kLength};
@@ -34,7 +36,7 @@ constexpr TreatedBulkShape kWrite0a{write_shape(0x0A, 498), Scrambling::payload_
 constexpr TreatedBulkShape kWriteSkipBlank{write_shape(0x80, kBlankAreaSize), Scrambling::none, BlankTest::area_crc};
 static_assert(bulk_shape_fits(kWrite05) && bulk_shape_fits(kWrite08) && treated_bulk_shape_fits(kWrite09) &&
               treated_bulk_shape_fits(kWrite0a) && treated_bulk_shape_fits(kWriteSkipBlank));
-static_assert(kPayload + kListCapacity * kListEntrySize <= kSectorCrcOffset);
+static_assert(entry_list_fits(kList, kListCapacity));
 
 uint8_t read_byte(uint8_t command, uint16_t address) {
   return query_command(kGroup0e, command, {{kAddress, address}, {kLength, 1}})[0];
@@ -71,9 +73,7 @@ uint32_t g0e_read_with_list(uint16_t address, uint8_t* destination, uint16_t len
   const uint8_t n = std::min(count, kListCapacity);
   CommandSector preset = make_sector(kGroup0e, 0x13, {{kCount, n}});
   for (uint32_t i = 0; i < n; ++i) {
-    const uint16_t at = static_cast<uint16_t>(kPayload + kListEntrySize * i);
-    put_field(preset.data(), {at, 2}, entry_addresses[i]);
-    put_field(preset.data(), {static_cast<uint16_t>(at + 2), 1}, entry_values[i]);
+    put_entry(preset.data(), kList, i, entry_addresses[i], entry_values[i]);
   }
   return ranged_read(read_shape(0x13), address, destination, length, preset);
 }
