@@ -23,7 +23,7 @@ cleanup() {
 trap cleanup EXIT
 build/bin/testrom --seed 3 --size 16M -o "$bench/cartridge.z64" || exit 1
 mkdir -p "$bench/work"
-mapfile -t overrides < <(show_as_removable_volume "$bench/host" "$bench/drive")
+show_as_removable_volume "$bench/host" "$bench/drive" || exit 1
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
@@ -32,7 +32,7 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] 
 # microsecond (time(1) gives hundredths only).
 dump_once() {
   local start=$EPOCHREALTIME end
-  (cd "$bench/work" && env "${overrides[@]}" /usr/bin/time -f '%U %S %M' -o "$bench/time" \
+  (cd "$bench/work" && env "${volume_overrides[@]}" /usr/bin/time -f '%U %S %M' -o "$bench/time" \
     "$repo_root/build/bin/n64dump" </dev/null >/dev/null) || { echo "bench: n64dump failed"; return 1; }
   end=$EPOCHREALTIME
   cmp -s "$bench/cartridge.z64" "$bench/work/Dump16M.n64" || { echo "bench: the dump differs"; return 1; }

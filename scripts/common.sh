@@ -2,6 +2,9 @@
 # Sourced, not run.
 
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# The native build's programs that the helpers below run (cartsim, host_volumes). A script that
+# takes them from elsewhere sets it after sourcing.
+native_bin=$repo_root/build/bin
 
 # The packages the native build, the tests and the simulator need.
 base_packages=(cmake ninja-build g++ googletest pkg-config libfuse3-dev fuse3 libhidapi-dev)
@@ -26,19 +29,22 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# Undoes every cartsim mount below the repository: the e2e tests mount cartsim inside their build
-# directory, and a test killed before its teardown (a time-out, an interrupt) leaves its mount
-# behind. Its cartsim then sees the mount gone and exits by itself.
+# Undoes every cartsim mount below ROOT (the repository when none is given): the e2e tests mount
+# cartsim inside their build directory, and a test killed before its teardown (a time-out, an
+# interrupt) leaves its mount behind. Its cartsim then sees the mount gone and exits by itself.
+# Returns non-zero when a mount could not be undone.
+#   undo_cartsim_mounts [ROOT]
 undo_cartsim_mounts() {
-  local mount_point
-  awk -v root="$repo_root/" '$3 == "fuse.cartsim" && index($2, root) == 1 { print $2 }' /proc/self/mounts 2>/dev/null |
-    while read -r mount_point; do
-      if umount -l "$mount_point" 2>/dev/null || fusermount3 -u -z "$mount_point" 2>/dev/null; then
-        echo "undid a cartsim mount left at $mount_point"
-      else
-        echo "could not undo the cartsim mount at $mount_point" >&2
-      fi
-    done
+  local root=${1:-$repo_root} mount_point status=0
+  while read -r mount_point; do
+    if umount -l "$mount_point" 2>/dev/null || fusermount3 -u -z "$mount_point" 2>/dev/null; then
+      echo "undid a cartsim mount left at $mount_point"
+    else
+      echo "could not undo the cartsim mount at $mount_point" >&2
+      status=1
+    fi
+  done < <(awk -v root="${root%/}/" '$3 == "fuse.cartsim" && index($2, root) == 1 { print $2 }' /proc/self/mounts 2>/dev/null)
+  return $status
 }
 
 # Configures and builds one build directory: configure_and_build DIR [cmake options...]
@@ -49,25 +55,26 @@ configure_and_build() {
     cmake --build "$repo_root/$dir"
 }
 
-# Shows a directory to the tool's Linux volume walk as a removable volume, behind a fixed one:
-# writes DIR/mountinfo and a sysfs tree DIR/sys (the partition of a USB stick whose disk has
-# removable = 1) and prints the two overrides as NAME=VALUE lines for env(1).
+# Writes the host's volumes as the tool's Linux volume walk reads them, with the native build's
+# host_volumes (tests/support/host_volumes_tool.cpp, which the tests' own tables come from too):
+# DIR/mountinfo lists the volumes in the order given, and the sysfs tree DIR/sys makes each a
+# partition of a fixed disk or of a USB stick whose disk has removable = 1. Sets volume_overrides
+# to the walk's two overrides, NAME=VALUE words for env(1).
+#   write_host_volumes DIR [--fixed MOUNT_POINT | --removable MOUNT_POINT]...
+write_host_volumes() {
+  local tool=$native_bin/host_volumes text
+  if [ ! -x "$tool" ]; then
+    echo "no $tool: build the native tree with its tests (CARTDUMP_TESTS=ON)" >&2
+    return 1
+  fi
+  text=$("$tool" "$@") || return 1
+  mapfile -t volume_overrides <<<"$text"
+}
+
+# Shows a directory to the tool's Linux volume walk as a removable volume, behind a fixed one.
 #   show_as_removable_volume DIR MOUNT_POINT
 show_as_removable_volume() {
-  local dir=$1 mount_point=$2
-  local sys=$dir/sys
-  mkdir -p "$sys/dev/block" "$sys/devices/ata1/sda/sda1" "$sys/devices/usb1/sdb/sdb1"
-  echo 0 >"$sys/devices/ata1/sda/removable"
-  echo 1 >"$sys/devices/usb1/sdb/removable"
-  echo 1 >"$sys/devices/ata1/sda/sda1/partition"
-  echo 1 >"$sys/devices/usb1/sdb/sdb1/partition"
-  ln -sfn ../../devices/ata1/sda/sda1 "$sys/dev/block/8:1"
-  ln -sfn ../../devices/usb1/sdb/sdb1 "$sys/dev/block/8:17"
-  local escaped=${mount_point// /\\040}
-  printf '20 1 8:1 / / rw,relatime - ext4 /dev/sda1 rw\n21 20 8:17 / %s rw,relatime - vfat /dev/sdb1 rw\n' \
-    "$escaped" >"$dir/mountinfo"
-  echo "CARTDUMP_MOUNTINFO=$dir/mountinfo"
-  echo "CARTDUMP_SYSFS=$sys"
+  write_host_volumes "$1" --fixed / --removable "$2"
 }
 
 # Starts cartsim in the background on MOUNT_POINT and waits until it answers; sets cartsim_pid.
@@ -77,7 +84,7 @@ start_cartsim() {
   shift 3
   mkdir -p "$mount_point"
   rm -f "$ready"
-  "$repo_root/build/bin/cartsim" "$mount_point" --ready-file "$ready" "$@" 2>"$errors" &
+  "$native_bin/cartsim" "$mount_point" --ready-file "$ready" "$@" 2>"$errors" &
   cartsim_pid=$!
   local i
   for i in $(seq 100); do
@@ -90,11 +97,17 @@ start_cartsim() {
   return 1
 }
 
-# Stops the cartsim started by start_cartsim and waits for its end (its mount is then gone).
+# Stops the cartsim started by start_cartsim and waits for its end (its mount is then gone); one
+# that has not ended 10 seconds after SIGTERM is killed.
 stop_cartsim() {
-  if [ -n "${cartsim_pid:-}" ]; then
-    kill -TERM "$cartsim_pid" 2>/dev/null
-    wait "$cartsim_pid" 2>/dev/null
-    cartsim_pid=
-  fi
+  [ -n "${cartsim_pid:-}" ] || return 0
+  kill -TERM "$cartsim_pid" 2>/dev/null
+  local waited=0
+  while kill -0 "$cartsim_pid" 2>/dev/null && [ $waited -lt 100 ]; do
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+  kill -KILL "$cartsim_pid" 2>/dev/null
+  wait "$cartsim_pid" 2>/dev/null
+  cartsim_pid=
 }

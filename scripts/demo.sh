@@ -25,12 +25,12 @@ build/bin/testrom --seed 64 --size 16M --order big -o "$demo/cartridge.z64" || e
 
 echo "== cartsim: the reader with that cartridge, mounted at $demo/drive"
 start_cartsim "$demo/drive" "$demo/ready" "$demo/cartsim.err" --rom "$demo/cartridge.z64" || exit 1
-mapfile -t overrides < <(show_as_removable_volume "$demo/host" "$demo/drive")
+show_as_removable_volume "$demo/host" "$demo/drive" || exit 1
 ls -l "$demo/drive"
 
 echo "== n64dump, in a fresh working directory"
 echo
-(cd "$demo/work" && env "${overrides[@]}" "$repo_root/build/bin/n64dump" </dev/null)
+(cd "$demo/work" && env "${volume_overrides[@]}" "$repo_root/build/bin/n64dump" </dev/null)
 status=$?
 echo
 echo

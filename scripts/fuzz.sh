@@ -20,14 +20,15 @@ shift
 ensure_packages "${base_packages[@]}" "${fuzz_packages[@]}" || exit 1
 configure_and_build build-fuzz "${fuzz_cmake_options[@]}" || exit 1
 
+# The targets are those the configure step lists in build-fuzz/fuzz/targets.txt, one a line;
+# without names, all of them.
+mapfile -t known <build-fuzz/fuzz/targets.txt || exit 1
 targets=("$@")
-if [ ${#targets[@]} -eq 0 ]; then
-  mapfile -t targets < <(sed -n '/^set(CARTDUMP_FUZZ_TARGETS/,/^)/{/^  /s/^ *//p}' fuzz/CMakeLists.txt)
-fi
+[ ${#targets[@]} -ne 0 ] || targets=("${known[@]}")
 
 status=0
 for target in "${targets[@]}"; do
-  if [ ! -x "build-fuzz/bin/$target" ]; then
+  if ! printf '%s\n' "${known[@]}" | grep -qxF -- "$target" || [ ! -x "build-fuzz/bin/$target" ]; then
     echo "$target: no such fuzz target"
     status=1
     continue

@@ -6,7 +6,7 @@
 #   scripts/test.sh [--valgrind]
 # --valgrind adds a pass of the unit and platform test programs of build/ under valgrind's memcheck,
 # each program one result: passed when valgrind reports no error and no leak.
-# Exits non-zero on any failure; the last line counts the tests that passed and failed.
+# Exits non-zero on any failure; the last line counts the tests that passed, failed and skipped.
 set -uo pipefail
 source "$(dirname "$0")/common.sh"
 cd "$repo_root"
@@ -24,24 +24,55 @@ done
 
 passed=0
 failed=0
+skipped=0
 broken=()
 
-# Runs ctest in a build directory and adds its counts to the totals.
+# Counts the test cases of a ctest JUnit report; prints "PASSED FAILED SKIPPED". A case passed
+# when ctest ran it and it passed; it skipped itself when ctest did not count it as run for a
+# skip (its message SKIP_RETURN_CODE=... or SKIP_REGULAR_EXPRESSION_MATCHED) or it is disabled;
+# every other case failed: a failure, a time-out, or a test that could not start at all (ctest
+# reports that as not run too, with the reason as its message).
+junit_counts() {
+  awk 'BEGIN { RS = "<" }
+    function value(name) {
+      if (!match($0, "[ \t\n]" name "=\"[^\"]*\"")) return ""
+      return substr($0, RSTART + length(name) + 3, RLENGTH - length(name) - 4)
+    }
+    function tally() {
+      if (!open) return
+      if (status == "run") passed++
+      else if (status == "disabled" || (status == "notrun" && reason ~ /^SKIP_/)) skipped++
+      else failed++
+      open = 0
+    }
+    /^testcase[ \t\n]/ { tally(); open = 1; status = value("status"); reason = "" }
+    /^skipped[ \t\n\/]/ { reason = value("message") }
+    END { tally(); print passed + 0, failed + 0, skipped + 0 }' "$1"
+}
+
+# Runs ctest in a build directory and adds the counts of its JUnit report (DIR/ctest-junit.xml)
+# to the totals. ctest's exit status has to agree: a failing ctest whose report holds no failed
+# test (no tests at all, or ctest itself in trouble) makes the stage broken.
 run_suite() {
   local name=$1 dir=$2
   echo "== $name: running tests in $dir"
-  local log="$repo_root/$dir/ctest.log"
-  ctest --test-dir "$repo_root/$dir" --output-on-failure --timeout 600 -j2 2>&1 | tee "$log"
-  local line total bad
-  line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
-  if [ -z "$line" ]; then
-    broken+=("$name: ctest gave no result")
+  local junit="$repo_root/$dir/ctest-junit.xml"
+  rm -f "$junit"
+  ctest --test-dir "$repo_root/$dir" --output-on-failure --timeout 600 -j2 --no-tests=error --output-junit "$junit"
+  local status=$?
+  if [ ! -s "$junit" ]; then
+    broken+=("$name: ctest gave no report (status $status)")
     return
   fi
-  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
-  bad=$(sed -E 's/.*, ([0-9]+) tests? failed.*/\1/' <<<"$line")
-  passed=$((passed + total - bad))
-  failed=$((failed + bad))
+  local p f s
+  read -r p f s < <(junit_counts "$junit")
+  echo "== $name: $p passed, $f failed, $s skipped"
+  passed=$((passed + p))
+  failed=$((failed + f))
+  skipped=$((skipped + s))
+  if [ "$status" -ne 0 ] && [ "$f" -eq 0 ]; then
+    broken+=("$name: ctest failed (status $status) with no failed test in its report")
+  fi
 }
 
 # Builds a directory and runs its suite; a build that fails counts as broken.
@@ -144,5 +175,5 @@ build_and_run_fuzz fuzz build-fuzz
 for b in "${broken[@]}"; do echo "BROKEN: $b"; done
 status=0
 [ "$failed" -eq 0 ] && [ ${#broken[@]} -eq 0 ] || status=1
-echo "scripts/test.sh: $passed passed, $failed failed${broken:+, ${#broken[@]} broken}"
+echo "scripts/test.sh: $passed passed, $failed failed, $skipped skipped${broken:+, ${#broken[@]} broken}"
 exit $status

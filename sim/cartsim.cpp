@@ -36,6 +36,7 @@
 #include <thread>
 
 #include "sim/cartsim_drive.h"
+#include "sim/cartsim_options.h"
 
 extern char** environ;
 

@@ -5,120 +5,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
 #include <thread>
 
 #include "link/sector.h"
 
 namespace cartdump::sim {
 namespace {
-
-constexpr const char* kUsage =
-    "usage: cartsim MOUNTPOINT --rom FILE [options]\n"
-    "Mounts a simulated cartridge reader at MOUNTPOINT: its drive with CMD.CMD, T-DRIVER.DMP and\n"
-    "DUMP.ROM, the cartridge ROM from FILE in its slot. Serves in the foreground until SIGINT or\n"
-    "SIGTERM, then unmounts and prints its statistics on stderr.\n"
-    "\n"
-    "  --rom FILE            the N64 cartridge image in the slot (any byte order, as dumped)\n"
-    "  --ready-file PATH     create PATH once the mount answers\n"
-    "  --log FILE            one line per command sector taken: group, command, address,\n"
-    "                        length, outcome (accepted, bad-marker, bad-crc, unknown-command)\n"
-    "identity (the identity block at offset 8192 of T-DRIVER.DMP):\n"
-    "  --name TEXT           the device name (default \"CARTSIM N64 READER\")\n"
-    "  --id HEX16            the 8-byte device id, 16 hex digits, byte 0 first\n"
-    "  --boot                boot mode: the name begins \"BOOT\"\n"
-    "  --second-name TEXT    carry the second \"BOOT\" block with TEXT, and the id at 512\n"
-    "link model (default: no delay):\n"
-    "  --latency-us N        the device works N microseconds on every command sector; the\n"
-    "                        next read waits for it\n"
-    "  --bytes-per-sec N     move every byte read or written at N bytes per second\n"
-    "faults:\n"
-    "  --fail-after N        once N command sectors are taken the device is gone: the files\n"
-    "                        vanish and reads and writes fail with EIO, as when unplugged\n"
-    "  --flaky-every N       every Nth read of T-DRIVER.DMP comes back short (its first 512\n"
-    "                        bytes, or half of a smaller read), once\n"
-    "  --shrink-reply N:BYTES once N command sectors are taken, T-DRIVER.DMP is only BYTES\n"
-    "                        long (0:BYTES from the start); reads stop at its new end\n"
-    "page cache:\n"
-    "  --direct-io           every read of T-DRIVER.DMP and DUMP.ROM reaches cartsim, also a\n"
-    "                        buffered one; by default their pages stay cached across opens\n"
-    "                        (keep_cache) and only unbuffered reads see fresh replies\n"
-    "  --help                this text\n";
-
-using Setter = std::string (*)(CartsimOptions&, const char*);
-
-struct OptionEntry {
-  std::string_view name;
-  bool takes_value;
-  Setter set;
-};
-
-// A decimal count, at least minimum.
-std::string parse_count(const char* text, uint64_t minimum, uint64_t& value) {
-  errno = 0;
-  char* end = nullptr;
-  const unsigned long long n = std::strtoull(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || *text == '-' || *text == '+' || n < minimum) {
-    return std::string("not a count") + (minimum > 0 ? " of at least 1: " : ": ") + text;
-  }
-  value = n;
-  return "";
-}
-
-// N:BYTES of --shrink-reply.
-std::string parse_shrink(CartsimOptions& options, const char* text) {
-  const char* colon = std::strchr(text, ':');
-  if (colon == nullptr) {
-    return std::string("--shrink-reply takes N:BYTES: ") + text;
-  }
-  uint64_t after = 0;
-  std::string complaint = parse_count(std::string(text, colon).c_str(), 0, after);
-  if (complaint.empty()) {
-    complaint = parse_count(colon + 1, 0, options.shrink_reply_to);
-  }
-  options.shrink_reply_after = after;
-  return complaint;
-}
-
-std::string parse_id(const char* text, std::array<uint8_t, 8>& id) {
-  const std::string_view hex = text;
-  if (hex.size() != 16 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string_view::npos) {
-    return std::string("--id takes 16 hex digits: ") + text;
-  }
-  for (size_t i = 0; i < id.size(); ++i) {
-    id[i] = static_cast<uint8_t>(std::strtoul(std::string(hex.substr(2 * i, 2)).c_str(), nullptr, 16));
-  }
-  return "";
-}
-
-const OptionEntry kOptions[] = {
-    {"--rom", true, [](CartsimOptions& o, const char* v) { o.rom_path = v; return std::string(); }},
-    {"--ready-file", true, [](CartsimOptions& o, const char* v) { o.ready_file = v; return std::string(); }},
-    {"--log", true, [](CartsimOptions& o, const char* v) { o.log_path = v; return std::string(); }},
-    {"--name", true, [](CartsimOptions& o, const char* v) { o.device.name = v; return std::string(); }},
-    {"--id", true, [](CartsimOptions& o, const char* v) { return parse_id(v, o.device.device_id); }},
-    {"--boot", false, [](CartsimOptions& o, const char*) { o.device.boot = true; return std::string(); }},
-    {"--second-name", true,
-     [](CartsimOptions& o, const char* v) {
-       o.device.second_block = true;
-       o.device.second_name = v;
-       return std::string();
-     }},
-    {"--latency-us", true, [](CartsimOptions& o, const char* v) { return parse_count(v, 0, o.latency_us); }},
-    {"--bytes-per-sec", true, [](CartsimOptions& o, const char* v) { return parse_count(v, 1, o.bytes_per_sec); }},
-    {"--fail-after", true,
-     [](CartsimOptions& o, const char* v) {
-       uint64_t n = 0;
-       std::string complaint = parse_count(v, 0, n);
-       o.fail_after = n;
-       return complaint;
-     }},
-    {"--flaky-every", true, [](CartsimOptions& o, const char* v) { return parse_count(v, 1, o.flaky_every); }},
-    {"--shrink-reply", true, parse_shrink},
-    {"--direct-io", false, [](CartsimOptions& o, const char*) { o.direct_io = true; return std::string(); }},
-    {"--help", false, [](CartsimOptions& o, const char*) { o.help = true; return std::string(); }},
-};
 
 struct FileEntry {
   DriveFile file;
@@ -134,47 +26,6 @@ constexpr FileEntry kFileNames[] = {
 constexpr uint32_t kShortRead = 512;  // a read cut short delivers at most its first sector
 
 }  // namespace
-
-const char* cartsim_usage() { return kUsage; }
-
-std::string parse_cartsim_options(int argc, const char* const* argv, CartsimOptions& options) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (!arg.starts_with("--")) {
-      if (!options.mount_point.empty()) {
-        return "more than one mount point: " + std::string(arg);
-      }
-      options.mount_point = arg;
-      continue;
-    }
-    const auto entry = std::find_if(std::begin(kOptions), std::end(kOptions),
-                                    [&](const OptionEntry& e) { return e.name == arg; });
-    if (entry == std::end(kOptions)) {
-      return "unknown option: " + std::string(arg);
-    }
-    const char* value = nullptr;
-    if (entry->takes_value) {
-      if (i + 1 >= argc) {
-        return std::string(arg) + " needs a value";
-      }
-      value = argv[++i];
-    }
-    std::string complaint = entry->set(options, value);
-    if (!complaint.empty()) {
-      return complaint;
-    }
-    if (options.help) {
-      return "";
-    }
-  }
-  if (options.mount_point.empty()) {
-    return "no mount point";
-  }
-  if (options.rom_path.empty()) {
-    return "no cartridge (--rom FILE)";
-  }
-  return "";
-}
 
 const char* drive_file_name(DriveFile file) {
   for (const FileEntry& entry : kFileNames) {
@@ -196,6 +47,16 @@ DriveFile drive_file_at(std::string_view path) {
 
 SimDrive::SimDrive(const CartsimOptions& options, Device& device, std::FILE* log)
     : options_(options), device_(device), log_(log), gone_(options.fail_after == uint64_t{0}) {}
+
+int SimDrive::refusal(DriveFile file, bool writing) const {
+  if (file == DriveFile::none) {
+    return -ENOENT;
+  }
+  if (gone_) {
+    return -EIO;
+  }
+  return writing && file != DriveFile::command ? -EACCES : 0;
+}
 
 int64_t SimDrive::size(DriveFile file) const {
   if (gone_) {
@@ -219,16 +80,10 @@ uint64_t SimDrive::reply_size() const {
 }
 
 int SimDrive::open(DriveFile file, int flags) {
-  if (file == DriveFile::none) {
-    return -ENOENT;
+  if (const int refused = refusal(file, (flags & O_ACCMODE) != O_RDONLY)) {
+    return refused;
   }
-  if (gone_) {
-    return -EIO;
-  }
-  if (file != DriveFile::command) {
-    return (flags & O_ACCMODE) == O_RDONLY ? 0 : -EACCES;
-  }
-  if (flags & O_TRUNC) {
+  if (file == DriveFile::command && (flags & O_TRUNC)) {
     device_.truncate_command_file();
   }
   return 0;
@@ -246,14 +101,8 @@ int SimDrive::create(DriveFile file) {
 }
 
 int SimDrive::truncate(DriveFile file, uint64_t length) {
-  if (file == DriveFile::none) {
-    return -ENOENT;
-  }
-  if (gone_) {
-    return -EIO;
-  }
-  if (file != DriveFile::command) {
-    return -EACCES;
+  if (const int refused = refusal(file, true)) {
+    return refused;
   }
   if (length == 0) {
     device_.truncate_command_file();
@@ -263,11 +112,8 @@ int SimDrive::truncate(DriveFile file, uint64_t length) {
 }
 
 int SimDrive::read(DriveFile file, uint64_t offset, uint8_t* out, size_t size) {
-  if (file == DriveFile::none) {
-    return -ENOENT;
-  }
-  if (gone_) {
-    return -EIO;
+  if (const int refused = refusal(file, false)) {
+    return refused;
   }
   size_t n = 0;
   switch (file) {
@@ -303,14 +149,8 @@ int SimDrive::read(DriveFile file, uint64_t offset, uint8_t* out, size_t size) {
 }
 
 int SimDrive::write(DriveFile file, uint64_t offset, const uint8_t* data, size_t size) {
-  if (file == DriveFile::none) {
-    return -ENOENT;
-  }
-  if (gone_) {
-    return -EIO;
-  }
-  if (file != DriveFile::command) {
-    return -EACCES;
+  if (const int refused = refusal(file, true)) {
+    return refused;
   }
   if (offset > kCommandFileLimit || size > kCommandFileLimit - offset) {
     return -EFBIG;

@@ -9,36 +9,13 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <optional>
 #include <string>
 #include <string_view>
 
+#include "sim/cartsim_options.h"
 #include "sim/device.h"
 
 namespace cartdump::sim {
-
-struct CartsimOptions {
-  std::string mount_point;
-  std::string rom_path;
-  std::string ready_file;       // created once the mount answers
-  std::string log_path;         // one line per sector taken
-  DeviceConfig device;          // identity; the ROM is loaded from rom_path
-  uint64_t latency_us = 0;      // added to every command sector
-  uint64_t bytes_per_sec = 0;   // throughput of the link for every byte moved; 0 is unlimited
-  std::optional<uint64_t> fail_after;  // the device is gone once it has taken this many sectors
-  uint64_t flaky_every = 0;     // every Nth read of the reply file comes back short; 0 never
-  std::optional<uint64_t> shrink_reply_after;  // once this many sectors are taken, the reply file
-  uint64_t shrink_reply_to = 0;                // is only this long
-  bool direct_io = false;       // reply and dump reads always reach cartsim (no page cache)
-  bool help = false;
-};
-
-// Reads the command line (argv[0] is the program). Returns "" when it is good, otherwise what is
-// wrong with it. --help sets help and stops.
-std::string parse_cartsim_options(int argc, const char* const* argv, CartsimOptions& options);
-
-// The --help text, listing every option.
-const char* cartsim_usage();
 
 // The command file holds at most this many bytes (131072 sectors, far more than any batch the
 // library sends): a write that would take it further, such as one at an offset far past its end,
@@ -95,6 +72,9 @@ class SimDrive {
   // bytes, as on a real link, where the device works while the host goes on to its next call.
   // Waits end at their deadline, so the time a host spends on the link is what the model says.
   void transfer(size_t bytes);
+  // What a call on file is refused with before it does anything (0: nothing): -ENOENT for no file,
+  // -EIO once the device is gone, -EACCES for writing any file but the command file.
+  int refusal(DriveFile file, bool writing) const;
   // The reply file's length as the host sees it now.
   uint64_t reply_size() const;
   // The sectors the device took from log entry from on: the device's latency, and a log line each.

@@ -8,23 +8,32 @@
 namespace cartdump::sim {
 namespace {
 
-using GroupHandler = bool (*)(Device&, const uint8_t*, SectorRecord&);
-
 struct GroupEntry {
   uint8_t group;
-  GroupHandler execute;
+  std::span<const CommandEntry> (*commands)();
 };
 
 constexpr GroupEntry kGroups[] = {
-    {0x07, execute_group_07},
-    {0x0E, execute_group_0e},
-    {0x0F, execute_group_0f},
-    {0x10, execute_group_10},
-    {0x11, execute_group_11},
-    {0x13, execute_group_13},
-    {0x14, execute_group_14},
-    {0xF0, execute_group_f0},
+    {0x07, group_07_commands},
+    {0x0E, group_0e_commands},
+    {0x0F, group_0f_commands},
+    {0x10, group_10_commands},
+    {0x11, group_11_commands},
+    {0x13, group_13_commands},
+    {0x14, group_14_commands},
+    {0xF0, group_f0_commands},
 };
+
+// The row of a valid sector's command; null for a command the device does not know.
+const CommandEntry* find_command(uint8_t group, uint8_t command) {
+  const auto g = std::ranges::find(kGroups, group, &GroupEntry::group);
+  if (g == std::end(kGroups)) {
+    return nullptr;
+  }
+  const std::span<const CommandEntry> commands = g->commands();
+  const auto c = std::ranges::find(commands, command, &CommandEntry::command);
+  return c == commands.end() ? nullptr : &*c;
+}
 
 size_t read_area(const std::vector<uint8_t>& area, uint64_t offset, uint8_t* out, size_t size) {
   if (offset >= area.size()) {
@@ -57,19 +66,19 @@ const char* outcome_name(Outcome outcome) {
   return "?";
 }
 
-uint32_t sector_field(const uint8_t* sector, size_t offset, size_t width) {
+uint32_t get_field(const uint8_t* bytes, SectorField field) {
   uint32_t value = 0;
-  for (size_t i = 0; i < width; ++i) {
-    value |= static_cast<uint32_t>(sector[offset + i]) << (8 * i);
+  for (uint8_t i = 0; i < field.width; ++i) {
+    value |= static_cast<uint32_t>(bytes[field.offset + i]) << (8 * i);
   }
-  return value;
+  return field.shift < 32 ? value << field.shift : 0;
 }
 
 Device::Device(DeviceConfig cfg)
     : config(std::move(cfg)),
       reply_file(kReplyFileSize, 0),
       dump_file(config.dump_size, 0),
-      rom(config.rom) {
+      g10{.rom = config.rom} {
   write_identity_block();
 }
 
@@ -119,11 +128,12 @@ void Device::execute(const uint8_t* sector) {
     record.outcome = Outcome::bad_marker;
   } else if (crc16_xmodem(sector, kSectorSize) != crc) {
     record.outcome = Outcome::bad_crc;
+  } else if (const CommandEntry* entry = find_command(record.group, record.command)) {
+    record.address = get_field(sector, entry->address) | get_field(sector, entry->upper_address);
+    record.length = get_field(sector, entry->length);
+    entry->run(*this, sector, record);
   } else {
-    const auto entry = std::find_if(std::begin(kGroups), std::end(kGroups),
-                                    [&](const GroupEntry& g) { return g.group == record.group; });
-    const bool known = entry != std::end(kGroups) && entry->execute(*this, sector, record);
-    record.outcome = known ? Outcome::accepted : Outcome::unknown_command;
+    record.outcome = Outcome::unknown_command;
   }
   if (record.outcome == Outcome::accepted) {
     ++accepted;

@@ -6,22 +6,28 @@
 // exact command sequence of an operation.
 //
 // The model is shared by the in-memory drive of the unit tests and by cartsim, which mounts it as
-// a real directory. One command group per source file (group_10.cpp, ...).
+// a real directory. One command group per source file (group_10.cpp, ...), each a table of its
+// commands' handlers (CommandEntry), its model's state and semantics in its header.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "link/command_patterns.h"
 #include "sim/group_07.h"
 #include "sim/group_0e.h"
 #include "sim/group_0f.h"
+#include "sim/group_10.h"
 #include "sim/group_11.h"
 #include "sim/group_13.h"
 #include "sim/group_14.h"
-#include "sim/service_state.h"
+#include "sim/group_f0.h"
+#include "sim/hid_face.h"
 
 namespace cartdump::sim {
 
@@ -29,7 +35,6 @@ inline constexpr uint32_t kReplyAreaSize = 8192;      // replies start at offset
 inline constexpr uint32_t kIdentityOffset = 8192;     // the identity block follows the reply area
 inline constexpr uint32_t kIdentitySize = 1024;
 inline constexpr uint32_t kReplyFileSize = kIdentityOffset + kIdentitySize;
-inline constexpr uint32_t kN64RomBase = 0x1000000;    // group 0x10 address of cartridge byte 0
 inline constexpr uint32_t kDefaultDumpSize = 0x1000000;
 
 enum class Outcome : uint8_t { accepted, bad_marker, bad_crc, unknown_command };
@@ -70,14 +75,10 @@ struct Device {
   uint64_t accepted = 0;
   uint64_t rejected = 0;
 
-  // Group 0x10: the cartridge ROM, writable as on a development cartridge.
-  std::vector<uint8_t> rom;
-  uint32_t n64_last_address = 0;  // carried by command 0x02
-  bool n64_ready = false;         // set by command 0x01
-
   CfiChip g07;           // group 0x07: a flash chip in query mode
   Group0eModel g0e;      // group 0x0E: two 64 KiB spaces
   FlashChip g0f;         // group 0x0F: a flash chip with its command state machine
+  N64Slot g10;           // group 0x10: the N64 cartridge in the slot
   ByteWriter g11;        // group 0x11: byte writes into the dump file
   Group13Model g13;      // group 0x13: word-addressed memory
   BankedCart g14;        // group 0x14: banked memory and the register pair
@@ -97,6 +98,15 @@ struct Device {
   void write_identity_block();
   // The reply to a command: size bytes at offset 0 of the reply file.
   void put_reply(const uint8_t* data, size_t size);
+  // The reply to a read of length bytes from address on, of which the reply area holds the first
+  // 8192: byte_at(a) for each address a in turn, at offset 0 of the reply file.
+  template <typename ByteAt>
+  void put_reply_range(uint32_t address, uint32_t length, ByteAt byte_at) {
+    const uint32_t n = std::min(length, kReplyAreaSize);
+    for (uint32_t i = 0; i < n; ++i) {
+      reply_file[i] = byte_at(address + i);
+    }
+  }
 
  private:
   void execute(const uint8_t* sector);
@@ -106,18 +116,41 @@ struct Device {
 // The name as the device shows it: "BOOT" in front when it is not there already.
 std::string with_boot_marker(const std::string& text);
 
-// Little-endian field of a received sector.
-uint32_t sector_field(const uint8_t* sector, size_t offset, size_t width);
+// A field of a received sector or HID report, in the library's layout: the counterpart of
+// put_field, the width bytes at its offset read little-endian and shifted left by its shift; 0 for
+// no field (width 0).
+uint32_t get_field(const uint8_t* bytes, SectorField field);
 
-// Group handlers: execute one valid sector, fill in the record's address and length, return false
-// for a command the group does not know.
-bool execute_group_07(Device& device, const uint8_t* sector, SectorRecord& record);
-bool execute_group_0e(Device& device, const uint8_t* sector, SectorRecord& record);
-bool execute_group_0f(Device& device, const uint8_t* sector, SectorRecord& record);
-bool execute_group_10(Device& device, const uint8_t* sector, SectorRecord& record);
-bool execute_group_11(Device& device, const uint8_t* sector, SectorRecord& record);
-bool execute_group_13(Device& device, const uint8_t* sector, SectorRecord& record);
-bool execute_group_14(Device& device, const uint8_t* sector, SectorRecord& record);
-bool execute_group_f0(Device& device, const uint8_t* sector, SectorRecord& record);
+// A write of length bytes of data from address on: store(a, byte) for each address a in turn.
+template <typename Store>
+void store_range(uint32_t address, const uint8_t* data, uint32_t length, Store store) {
+  for (uint32_t i = 0; i < length; ++i) {
+    store(address + i, data[i]);
+  }
+}
+
+// A command of a group as the device carries it out, given a valid sector.
+using CommandHandler = void (*)(Device& device, const uint8_t* sector, SectorRecord& record);
+
+// One row of a group's command table: the command's code, its handler, and the fields of its
+// sector that its record shows (no field: 0). The device fills in the record before the handler
+// runs, and the handler takes the address and length from it.
+struct CommandEntry {
+  uint8_t command = 0;
+  CommandHandler run = nullptr;
+  SectorField address;
+  SectorField upper_address;  // more bits of the same address in a field of their own (a bank)
+  SectorField length;
+};
+
+// The command tables of the groups, one per source; a command not in its group's table is unknown.
+std::span<const CommandEntry> group_07_commands();
+std::span<const CommandEntry> group_0e_commands();
+std::span<const CommandEntry> group_0f_commands();
+std::span<const CommandEntry> group_10_commands();
+std::span<const CommandEntry> group_11_commands();
+std::span<const CommandEntry> group_13_commands();
+std::span<const CommandEntry> group_14_commands();
+std::span<const CommandEntry> group_f0_commands();
 
 }  // namespace cartdump::sim

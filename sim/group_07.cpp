@@ -1,6 +1,5 @@
 #include "sim/group_07.h"
 
-#include <algorithm>
 #include <array>
 
 #include "sim/device.h"
@@ -37,6 +36,20 @@ constexpr std::array<uint8_t, kCfiChipQueryArea> make_query_area() {
 
 constexpr std::array<uint8_t, kCfiChipQueryArea> kQueryArea = make_query_area();
 
+constexpr SectorField kAddress{3, 3};
+constexpr SectorField kLength{6, 2};
+
+void prepare(Device& device, const uint8_t*, SectorRecord&) { device.g07.ready = true; }
+
+void read(Device& device, const uint8_t*, SectorRecord& record) {
+  device.put_reply_range(record.address, record.length, cfi_chip_byte);
+}
+
+constexpr CommandEntry kCommands[] = {
+    {.command = 0x01, .run = prepare},
+    {.command = 0x02, .run = read, .address = kAddress, .length = kLength},
+};
+
 }  // namespace
 
 uint8_t cfi_chip_byte(uint32_t address) {
@@ -44,23 +57,6 @@ uint8_t cfi_chip_byte(uint32_t address) {
   return a < kCfiChipQueryArea ? kQueryArea[a] : static_cast<uint8_t>(a * 7 + (a >> 8));
 }
 
-bool execute_group_07(Device& device, const uint8_t* sector, SectorRecord& record) {
-  switch (sector[2]) {
-    case 0x01:
-      device.g07.ready = true;
-      return true;
-    case 0x02: {
-      record.address = sector_field(sector, 3, 3);
-      record.length = sector_field(sector, 6, 2);
-      const uint32_t n = std::min(record.length, kReplyAreaSize);
-      for (uint32_t i = 0; i < n; ++i) {
-        device.reply_file[i] = cfi_chip_byte(record.address + i);
-      }
-      return true;
-    }
-    default:
-      return false;
-  }
-}
+std::span<const CommandEntry> group_07_commands() { return kCommands; }
 
 }  // namespace cartdump::sim

@@ -1,43 +1,25 @@
-// Group 0x0E on the device: two 64 KiB byte-wide spaces (sim/group_0e.h), addresses wrapping within
-// 16 bits. Sector fields: entry count at 3, address at 4-5, length at 8-9, payload from 12.
-//   0x01 sets up the scrambling (status bit 0)     0x0B takes four values at 12, 16, 20 and 24
-//   0x04 / 0x07 read space 0 / 1                   0x12 replies the status byte
-//   0x05 / 0x08 write space 0 / 1                  0x13 writes its (address, value) entries into
-//   0x06 writes space 1                                 space 0, then reads space 0
-//   0x09 / 0x0A scrambled write to space 0 / 1     0x80 writes space 0 (blank chunks never arrive;
-//                                                       the space is erased, so they read as 0xFF)
-// A scrambled write's first 8 payload bytes are undone before they are stored: with Blowfish keyed
-// by the DeviceId when the identity block begins "NES", else with the XOR key at identity bytes
-// 512-519, the two ways the host chooses between by reading the same block.
+#include "sim/group_0e.h"
+
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 
 #include "sim/device.h"
 
 namespace cartdump::sim {
 namespace {
 
-enum class Op : uint8_t { init, read, write, scrambled_write, set_values, status, read_with_list };
-
-struct CommandEntry {
-  uint8_t command;
-  Op op;
-  uint8_t space;
-};
-
-constexpr CommandEntry kCommands[] = {
-    {0x01, Op::init, 0},        {0x04, Op::read, 0},
-    {0x05, Op::write, 0},       {0x06, Op::write, 1},
-    {0x07, Op::read, 1},        {0x08, Op::write, 1},
-    {0x09, Op::scrambled_write, 0}, {0x0A, Op::scrambled_write, 1},
-    {0x0B, Op::set_values, 0},  {0x12, Op::status, 0},
-    {0x13, Op::read_with_list, 0},  {0x80, Op::write, 0},
-};
-
-constexpr uint32_t kPayload = 12;
+constexpr SectorField kCount{3, 1};
+constexpr SectorField kAddress{4, 2};
+constexpr SectorField kLength{8, 2};
+constexpr SectorField kValues[] = {{12, 2}, {16, 2}, {20, 2}, {24, 2}};
+constexpr uint16_t kPayload = 12;
 constexpr uint32_t kMaxChunk = 498;
+
+// Command 0x13's (address, value) entries: 4 bytes each from the payload on.
 constexpr uint32_t kListCapacity = 124;
+constexpr uint16_t kListEntrySize = 4;
+constexpr SectorField kEntryAddress{0, 2};
+constexpr SectorField kEntryValue{2, 1};
 
 bool identity_takes_blowfish(const Device& device) {
   return std::memcmp(device.reply_file.data() + kIdentityOffset, "NES", 3) == 0;
@@ -51,71 +33,77 @@ void unscramble(Device& device, uint8_t* head) {
   }
 }
 
-void store(std::vector<uint8_t>& space, uint32_t address, const uint8_t* data, uint32_t length) {
-  for (uint32_t i = 0; i < length; ++i) {
-    space[(address + i) % kSpace0eSize] = data[i];
+uint8_t& byte_of(std::vector<uint8_t>& space, uint32_t address) { return space[address % kSpace0eSize]; }
+
+void reply_from(Device& device, std::vector<uint8_t>& space, const SectorRecord& record) {
+  device.put_reply_range(record.address, record.length, [&](uint32_t a) { return byte_of(space, a); });
+}
+
+void store(Device& device, std::vector<uint8_t>& space, const uint8_t* sector, const SectorRecord& record,
+           bool scrambled) {
+  std::array<uint8_t, kMaxChunk> payload{};
+  std::copy_n(sector + kPayload, payload.size(), payload.begin());
+  if (scrambled) {
+    unscramble(device, payload.data());
+  }
+  store_range(record.address, payload.data(), std::min(record.length, kMaxChunk),
+              [&](uint32_t a, uint8_t value) { byte_of(space, a) = value; });
+}
+
+void set_up_scrambling(Device& device, const uint8_t*, SectorRecord&) { device.g0e.scrambling_ready = true; }
+
+template <int kSpace>
+void read(Device& device, const uint8_t*, SectorRecord& record) {
+  reply_from(device, device.g0e.spaces[kSpace], record);
+}
+
+template <int kSpace>
+void write(Device& device, const uint8_t* sector, SectorRecord& record) {
+  store(device, device.g0e.spaces[kSpace], sector, record, false);
+}
+
+template <int kSpace>
+void scrambled_write(Device& device, const uint8_t* sector, SectorRecord& record) {
+  store(device, device.g0e.spaces[kSpace], sector, record, true);
+}
+
+void set_values(Device& device, const uint8_t* sector, SectorRecord&) {
+  for (size_t i = 0; i < device.g0e.values.size(); ++i) {
+    device.g0e.values[i] = static_cast<uint16_t>(get_field(sector, kValues[i]));
   }
 }
 
-void reply_range(Device& device, const std::vector<uint8_t>& space, uint32_t address, uint32_t length) {
-  const uint32_t bytes = std::min(length, kReplyAreaSize);
-  for (uint32_t i = 0; i < bytes; ++i) {
-    device.reply_file[i] = space[(address + i) % kSpace0eSize];
-  }
+void status(Device& device, const uint8_t*, SectorRecord&) {
+  const uint8_t status = device.g0e.scrambling_ready ? 0x01 : 0x00;
+  device.put_reply(&status, 1);
 }
+
+void read_with_list(Device& device, const uint8_t* sector, SectorRecord& record) {
+  std::vector<uint8_t>& space = device.g0e.spaces[0];
+  const uint32_t n = std::min(get_field(sector, kCount), kListCapacity);
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint8_t* entry = sector + kPayload + kListEntrySize * i;
+    byte_of(space, get_field(entry, kEntryAddress)) = static_cast<uint8_t>(get_field(entry, kEntryValue));
+  }
+  reply_from(device, space, record);
+}
+
+// Every command records its address and length fields.
+constexpr CommandEntry command(uint8_t code, CommandHandler run) {
+  return {.command = code, .run = run, .address = kAddress, .length = kLength};
+}
+
+constexpr CommandEntry kCommands[] = {
+    command(0x01, set_up_scrambling), command(0x04, read<0>),
+    command(0x05, write<0>),          command(0x06, write<1>),
+    command(0x07, read<1>),           command(0x08, write<1>),
+    command(0x09, scrambled_write<0>), command(0x0A, scrambled_write<1>),
+    command(0x0B, set_values),        command(0x12, status),
+    command(0x13, read_with_list),    command(0x80, write<0>),
+};
 
 }  // namespace
 
-bool execute_group_0e(Device& device, const uint8_t* sector, SectorRecord& record) {
-  const auto entry = std::find_if(std::begin(kCommands), std::end(kCommands),
-                                  [&](const CommandEntry& e) { return e.command == sector[2]; });
-  if (entry == std::end(kCommands)) {
-    return false;
-  }
-  Group0eModel& model = device.g0e;
-  std::vector<uint8_t>& space = model.spaces[entry->space];
-  const uint32_t address = sector_field(sector, 4, 2);
-  const uint32_t length = sector_field(sector, 8, 2);
-  record.address = address;
-  record.length = length;
-  switch (entry->op) {
-    case Op::init:
-      model.scrambling_ready = true;
-      break;
-    case Op::read:
-      reply_range(device, space, address, length);
-      break;
-    case Op::write:
-    case Op::scrambled_write: {
-      std::array<uint8_t, kMaxChunk> payload{};
-      std::copy_n(sector + kPayload, payload.size(), payload.begin());
-      if (entry->op == Op::scrambled_write) {
-        unscramble(device, payload.data());
-      }
-      store(space, address, payload.data(), std::min(length, kMaxChunk));
-      break;
-    }
-    case Op::set_values:
-      for (uint32_t i = 0; i < model.values.size(); ++i) {
-        model.values[i] = static_cast<uint16_t>(sector_field(sector, kPayload + 4 * i, 2));
-      }
-      break;
-    case Op::status: {
-      const uint8_t status = model.scrambling_ready ? 0x01 : 0x00;
-      device.put_reply(&status, 1);
-      break;
-    }
-    case Op::read_with_list: {
-      const uint32_t n = std::min<uint32_t>(sector[3], kListCapacity);
-      for (uint32_t i = 0; i < n; ++i) {
-        const uint8_t* list_entry = sector + kPayload + 4 * i;
-        space[sector_field(list_entry, 0, 2)] = list_entry[2];
-      }
-      reply_range(device, space, address, length);
-      break;
-    }
-  }
-  return true;
-}
+std::span<const CommandEntry> group_0e_commands() { return kCommands; }
 
 }  // namespace cartdump::sim

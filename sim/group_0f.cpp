@@ -7,6 +7,18 @@
 namespace cartdump::sim {
 namespace {
 
+// Layout A.
+constexpr SectorField kAddressA{3, 3};
+constexpr SectorField kLengthA{6, 2};
+constexpr SectorField kValueA{7, 1};
+
+// Layout B.
+constexpr SectorField kAddressB{4, 4};
+constexpr SectorField kAddressB24{4, 3};
+constexpr SectorField kLengthB{8, 4};
+constexpr uint16_t kDataB = 12;
+constexpr uint32_t kDataRoom = 498;  // bytes 12-509
+
 constexpr uint32_t kUnlock1 = 0x8AAA;
 constexpr uint32_t kUnlock2 = 0x8555;
 constexpr uint32_t kAnyAddress = 0xFFFFFFFF;
@@ -33,19 +45,34 @@ constexpr Transition kTransitions[] = {
     {FlashCycle::erase_command, kAnyAddress, 0x30, FlashCycle::reading, Effect::erase_sector},
 };
 
-void read_into_reply(Device& device, uint32_t address, uint32_t length) {
-  const uint32_t n = std::min(length, kReplyAreaSize);
-  for (uint32_t i = 0; i < n; ++i) {
-    device.reply_file[i] = device.g0f.at(address + i);
-  }
+void prepare(Device& device, const uint8_t*, SectorRecord&) {
+  device.g0f.ready = true;
+  device.g0f.cycle = FlashCycle::reading;
 }
 
-void program_from(Device& device, uint32_t address, uint32_t length, const uint8_t* data, uint32_t room) {
-  const uint32_t n = std::min(length, room);
-  for (uint32_t i = 0; i < n; ++i) {
-    device.g0f.program(address + i, data[i]);
-  }
+void read(Device& device, const uint8_t*, SectorRecord& record) {
+  device.put_reply_range(record.address, record.length, [&](uint32_t a) { return device.g0f.at(a); });
 }
+
+void write_cycle(Device& device, const uint8_t* sector, SectorRecord& record) {
+  record.length = 1;
+  device.g0f.bus_write(record.address, static_cast<uint8_t>(get_field(sector, kValueA)));
+}
+
+void program(Device& device, const uint8_t* sector, SectorRecord& record) {
+  store_range(record.address, sector + kDataB, std::min(record.length, kDataRoom),
+              [&](uint32_t a, uint8_t value) { device.g0f.program(a, value); });
+}
+
+constexpr CommandEntry kCommands[] = {
+    {.command = 0x01, .run = prepare},
+    {.command = 0x02, .run = read, .address = kAddressA, .length = kLengthA},
+    {.command = 0x03, .run = write_cycle, .address = kAddressA},
+    {.command = 0x05, .run = program, .address = kAddressB, .length = kLengthB},
+    {.command = 0x06, .run = program, .address = kAddressB24, .length = kLengthB},
+    {.command = 0x09, .run = read, .address = kAddressB, .length = kLengthB},
+    {.command = 0x0A, .run = program, .address = kAddressB, .length = kLengthB},
+};
 
 }  // namespace
 
@@ -86,43 +113,6 @@ void FlashChip::bus_write(uint32_t address, uint8_t value) {
   }
 }
 
-bool execute_group_0f(Device& device, const uint8_t* sector, SectorRecord& record) {
-  const uint8_t* data = sector + 12;
-  constexpr uint32_t kDataRoom = 498;  // bytes 12-509
-  switch (sector[2]) {
-    case 0x01:
-      device.g0f.ready = true;
-      device.g0f.cycle = FlashCycle::reading;
-      return true;
-    case 0x02:
-      record.address = sector_field(sector, 3, 3);
-      record.length = sector_field(sector, 6, 2);
-      read_into_reply(device, record.address, record.length);
-      return true;
-    case 0x03:
-      record.address = sector_field(sector, 3, 3);
-      record.length = 1;
-      device.g0f.bus_write(record.address, sector[7]);
-      return true;
-    case 0x05:
-    case 0x0A:
-      record.address = sector_field(sector, 4, 4);
-      record.length = sector_field(sector, 8, 4);
-      program_from(device, record.address, record.length, data, kDataRoom);
-      return true;
-    case 0x06:
-      record.address = sector_field(sector, 4, 3);
-      record.length = sector_field(sector, 8, 4);
-      program_from(device, record.address, record.length, data, kDataRoom);
-      return true;
-    case 0x09:
-      record.address = sector_field(sector, 4, 4);
-      record.length = sector_field(sector, 8, 4);
-      read_into_reply(device, record.address, record.length);
-      return true;
-    default:
-      return false;
-  }
-}
+std::span<const CommandEntry> group_0f_commands() { return kCommands; }
 
 }  // namespace cartdump::sim

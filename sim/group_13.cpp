@@ -1,43 +1,64 @@
-// Group 0x13 on the device: one byte-addressed memory over the 32-bit range (sim/group_13.h) that
-// holds 16-bit words high byte first. Sector fields: address at 3-6, length at 7-8, payload from 9.
-//   0x01 prepares the memory
-//   0x03 reads length bytes from a byte address
-//   0x05 writes length bytes (a word high byte first when length is 2) to a word address
-//   0x06 writes one word, sent low byte first, to a word address
-//   0x07 / 0x08 write as 0x05 after undoing the Blowfish scrambling of the first 8 payload bytes,
-//        keyed by the DeviceId (0x08 is the skip-blank write: blank chunks never arrive, and the
-//        memory is erased, so they read back as 0xFF)
-// Writes count their address in words: byte address = 2 * word address (modulo 2^32).
+#include "sim/group_13.h"
+
 #include <algorithm>
-#include <iterator>
+#include <array>
 
 #include "sim/device.h"
 
 namespace cartdump::sim {
 namespace {
 
-enum class Op : uint8_t { init, read, write, write_low_first, scrambled_write };
+constexpr SectorField kAddress{3, 4};
+constexpr SectorField kLength{7, 2};
+constexpr uint16_t kPayload = 9;
+constexpr uint32_t kMaxChunk = 500;
+constexpr uint32_t kWordBytes = 2;
 
-struct CommandEntry {
-  uint8_t command;
-  Op op;
-};
+using Payload = std::array<uint8_t, kMaxChunk>;
+
+Payload payload_of(const uint8_t* sector) {
+  Payload payload{};
+  std::copy_n(sector + kPayload, payload.size(), payload.begin());
+  return payload;
+}
+
+void store(Device& device, uint32_t word_address, const Payload& payload, uint32_t length) {
+  store_range(word_address * kWordBytes, payload.data(), std::min(length, kMaxChunk),
+              [&](uint32_t a, uint8_t value) { device.g13.write(a, value); });
+}
+
+void prepare(Device& device, const uint8_t*, SectorRecord&) { device.g13.ready = true; }
+
+void read(Device& device, const uint8_t*, SectorRecord& record) {
+  device.put_reply_range(record.address, record.length, [&](uint32_t a) { return device.g13.read(a); });
+}
+
+void write(Device& device, const uint8_t* sector, SectorRecord& record) {
+  store(device, record.address, payload_of(sector), record.length);
+}
+
+void write_low_first(Device& device, const uint8_t* sector, SectorRecord& record) {
+  Payload payload = payload_of(sector);
+  std::swap(payload[0], payload[1]);
+  store(device, record.address, payload, kWordBytes);
+}
+
+void scrambled_write(Device& device, const uint8_t* sector, SectorRecord& record) {
+  Payload payload = payload_of(sector);
+  blowfish_unscramble(device.g13.cipher, device.config.device_id, payload.data());
+  store(device, record.address, payload, record.length);
+}
+
+// Every command records its address and length fields.
+constexpr CommandEntry command(uint8_t code, CommandHandler run) {
+  return {.command = code, .run = run, .address = kAddress, .length = kLength};
+}
 
 constexpr CommandEntry kCommands[] = {
-    {0x01, Op::init},  {0x03, Op::read},
-    {0x05, Op::write}, {0x06, Op::write_low_first},
-    {0x07, Op::scrambled_write}, {0x08, Op::scrambled_write},
+    command(0x01, prepare),         command(0x03, read),
+    command(0x05, write),           command(0x06, write_low_first),
+    command(0x07, scrambled_write), command(0x08, scrambled_write),
 };
-
-constexpr uint32_t kPayload = 9;
-constexpr uint32_t kMaxChunk = 500;
-
-void store(Group13Model& model, uint32_t word_address, const uint8_t* data, uint32_t length) {
-  const uint32_t base = word_address * 2;
-  for (uint32_t i = 0; i < length; ++i) {
-    model.write(base + i, data[i]);
-  }
-}
 
 }  // namespace
 
@@ -54,43 +75,6 @@ void Group13Model::write(uint32_t address, uint8_t value) {
   page->second[address % kPageSize] = value;
 }
 
-bool execute_group_13(Device& device, const uint8_t* sector, SectorRecord& record) {
-  const auto entry = std::find_if(std::begin(kCommands), std::end(kCommands),
-                                  [&](const CommandEntry& e) { return e.command == sector[2]; });
-  if (entry == std::end(kCommands)) {
-    return false;
-  }
-  Group13Model& model = device.g13;
-  const uint32_t address = sector_field(sector, 3, 4);
-  const uint32_t length = sector_field(sector, 7, 2);
-  record.address = address;
-  record.length = length;
-  std::array<uint8_t, kMaxChunk> payload{};
-  std::copy_n(sector + kPayload, payload.size(), payload.begin());
-  switch (entry->op) {
-    case Op::init:
-      model.ready = true;
-      break;
-    case Op::read: {
-      const uint32_t bytes = std::min(length, kReplyAreaSize);
-      for (uint32_t i = 0; i < bytes; ++i) {
-        device.reply_file[i] = model.read(address + i);
-      }
-      break;
-    }
-    case Op::write_low_first:
-      std::swap(payload[0], payload[1]);
-      store(model, address, payload.data(), 2);
-      break;
-    case Op::scrambled_write:
-      blowfish_unscramble(model.cipher, device.config.device_id, payload.data());
-      store(model, address, payload.data(), std::min(length, kMaxChunk));
-      break;
-    case Op::write:
-      store(model, address, payload.data(), std::min(length, kMaxChunk));
-      break;
-  }
-  return true;
-}
+std::span<const CommandEntry> group_13_commands() { return kCommands; }
 
 }  // namespace cartdump::sim

@@ -14,11 +14,93 @@ constexpr uint8_t kStatusQuery = 4;
 constexpr uint8_t kVersionQuery = 1;
 
 constexpr uint32_t kAddressMask = 0xFFFFFF;
+constexpr uint32_t kBankMask = 0xFF0000;
+constexpr uint32_t kOffsetMask = 0xFFFF;
+
+constexpr SectorField kSelector{3, 1};
+constexpr SectorField kBankOfAddress{4, 1, 16};  // address bits 16-23
+constexpr SectorField kOffset{6, 2};             // address bits 0-15
+constexpr SectorField kLength{8, 2};
+constexpr uint16_t kData = 12;
 constexpr uint32_t kDataRoom = 498;  // bytes 12-509
-constexpr uint32_t kMaxEntries = 124;
 constexpr uint32_t kMaxBlock = 256;
 
-uint32_t banked(uint8_t bank, uint32_t offset) { return uint32_t{bank} << 16 | (offset & 0xFFFF); }
+// Command 0x02's value follows at byte 4 when byte 3 says so.
+constexpr SectorField kValueFollows = kSelector;
+constexpr SectorField kValue{4, 1};
+
+// Command 0x04's entries: 4 bytes each at 12 + 4i, the value, then the bank, then the offset low
+// byte first.
+constexpr uint32_t kMaxEntries = 124;
+constexpr uint16_t kEntrySize = 4;
+constexpr SectorField kEntryValue{0, 1};
+constexpr SectorField kEntryBank{1, 1, 16};
+constexpr SectorField kEntryOffset{2, 2};
+
+// Command 0x08 carries a full address instead of a bank and an offset.
+constexpr SectorField kFullAddress{4, 4};
+constexpr SectorField kFullLength{8, 4};
+
+// Address a of a run that started at start in a bank: the offset counter wraps within the bank.
+uint32_t in_bank(uint32_t start, uint32_t a) { return (start & kBankMask) | (a & kOffsetMask); }
+
+void prepare(Device& device, const uint8_t*, SectorRecord&) { device.g14.ready = true; }
+
+void start_session(Device& device, const uint8_t* sector, SectorRecord&) {
+  if (get_field(sector, kValueFollows) == 1) {
+    device.g14.command_02_value = static_cast<int>(get_field(sector, kValue));
+  }
+  device.g14.registers.start_session();
+}
+
+void read(Device& device, const uint8_t*, SectorRecord& record) {
+  device.put_reply_range(record.address, record.length,
+                         [&](uint32_t a) { return device.g14.read(in_bank(record.address, a)); });
+}
+
+void write_list(Device& device, const uint8_t* sector, SectorRecord& record) {
+  const uint32_t n = std::min(record.length, kMaxEntries);
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint8_t* entry = sector + kData + kEntrySize * i;
+    device.g14.write(get_field(entry, kEntryBank) | get_field(entry, kEntryOffset),
+                     static_cast<uint8_t>(get_field(entry, kEntryValue)));
+  }
+}
+
+// Commands 0x05 and 0x06: at most room bytes, each added to the selector's sum.
+template <uint32_t kRoom>
+void write_summed(Device& device, const uint8_t* sector, SectorRecord& record) {
+  uint8_t& sum = device.g14.selector_sums[get_field(sector, kSelector)];
+  store_range(record.address, sector + kData, std::min(record.length, kRoom), [&](uint32_t a, uint8_t value) {
+    device.g14.write(in_bank(record.address, a), value);
+    sum = static_cast<uint8_t>(sum + value);
+  });
+}
+
+void selector_sum(Device& device, const uint8_t* sector, SectorRecord&) {
+  device.put_reply(&device.g14.selector_sums[get_field(sector, kSelector)], 1);
+}
+
+void write_full(Device& device, const uint8_t* sector, SectorRecord& record) {
+  store_range(record.address, sector + kData, std::min(record.length, kDataRoom),
+              [&](uint32_t a, uint8_t value) { device.g14.write(a, value); });
+}
+
+// Commands that name a bank record the banked address.
+constexpr CommandEntry in_bank_command(uint8_t code, CommandHandler run) {
+  return {.command = code, .run = run, .address = kOffset, .upper_address = kBankOfAddress, .length = kLength};
+}
+
+constexpr CommandEntry kCommands[] = {
+    {.command = 0x01, .run = prepare},
+    {.command = 0x02, .run = start_session},
+    in_bank_command(0x03, read),
+    in_bank_command(0x04, write_list),
+    in_bank_command(0x05, write_summed<kDataRoom>),
+    in_bank_command(0x06, write_summed<kMaxBlock>),
+    {.command = 0x07, .run = selector_sum},
+    {.command = 0x08, .run = write_full, .address = kFullAddress, .length = kFullLength},
+};
 
 }  // namespace
 
@@ -131,67 +213,6 @@ void BankedCart::write(uint32_t address, uint8_t value) {
   }
 }
 
-bool execute_group_14(Device& device, const uint8_t* sector, SectorRecord& record) {
-  BankedCart& cart = device.g14;
-  const uint8_t selector = sector[3];
-  const uint8_t bank = sector[4];
-  const uint32_t offset = sector_field(sector, 6, 2);
-  const uint8_t* data = sector + 12;
-  switch (sector[2]) {
-    case 0x01:
-      cart.ready = true;
-      return true;
-    case 0x02:
-      if (selector == 1) {
-        cart.command_02_value = bank;
-      }
-      cart.registers.start_session();
-      return true;
-    case 0x03: {
-      record.address = banked(bank, offset);
-      record.length = sector_field(sector, 8, 2);
-      const uint32_t n = std::min(record.length, kReplyAreaSize);
-      for (uint32_t i = 0; i < n; ++i) {
-        device.reply_file[i] = cart.read(banked(bank, offset + i));
-      }
-      return true;
-    }
-    case 0x04: {
-      record.address = banked(bank, offset);
-      record.length = sector_field(sector, 8, 2);
-      const uint32_t n = std::min(record.length, kMaxEntries);
-      for (uint32_t i = 0; i < n; ++i) {
-        const uint8_t* entry = data + 4 * i;
-        cart.write(banked(entry[1], sector_field(entry, 2, 2)), entry[0]);
-      }
-      return true;
-    }
-    case 0x05:
-    case 0x06: {
-      record.address = banked(bank, offset);
-      record.length = sector_field(sector, 8, 2);
-      const uint32_t n = std::min(record.length, sector[2] == 0x06 ? kMaxBlock : kDataRoom);
-      for (uint32_t i = 0; i < n; ++i) {
-        cart.write(banked(bank, offset + i), data[i]);
-        cart.selector_sums[selector] = static_cast<uint8_t>(cart.selector_sums[selector] + data[i]);
-      }
-      return true;
-    }
-    case 0x07:
-      device.reply_file[0] = cart.selector_sums[selector];
-      return true;
-    case 0x08: {
-      record.address = sector_field(sector, 4, 4);
-      record.length = sector_field(sector, 8, 4);
-      const uint32_t n = std::min(record.length, kDataRoom);
-      for (uint32_t i = 0; i < n; ++i) {
-        cart.write(record.address + i, data[i]);
-      }
-      return true;
-    }
-    default:
-      return false;
-  }
-}
+std::span<const CommandEntry> group_14_commands() { return kCommands; }
 
 }  // namespace cartdump::sim

@@ -1,17 +1,61 @@
-// Group 0xF0 on the device: its own service commands, and the service effects its HID face shares.
-//   0x04 identity request: the DeviceId is the reply, at offset 0.
-//   0x07 arms a reboot with the flag at byte 3; 0xFF then performs it (into boot mode when the
-//        flag is non-zero): the name gets "BOOT" in front, in the identity block too. Both
-//        record the flag bytes 3 and 4 as their address (byte 3 low).
-//   0x0A counted.
-//   0xE0 address command: the 32-bit address at 3-6, recorded.
-//   0xE2 read value: the 32 bits at the address (3-6) are the reply, little-endian.
-//   0xE4 write block: address at 3-6, length (at most 256) at 7-8, data from byte 12.
+#include "sim/group_f0.h"
+
 #include <algorithm>
 
 #include "sim/device.h"
 
 namespace cartdump::sim {
+namespace {
+
+constexpr SectorField kAddress{3, 4};
+constexpr SectorField kRebootFlag{3, 1};
+constexpr SectorField kRebootFlags{3, 2};  // the flag and its copy at 4, as the record shows them
+constexpr SectorField kBlockLength{7, 2};
+constexpr uint16_t kBlockData = 12;
+constexpr uint32_t kMaxBlock = 256;
+constexpr SectorField kReplyValue{0, 4};
+
+void identity(Device& device, const uint8_t*, SectorRecord&) {
+  device.put_reply(device.config.device_id.data(), device.config.device_id.size());
+}
+
+void arm_reboot(Device& device, const uint8_t* sector, SectorRecord&) {
+  device.service.reboot_armed = static_cast<uint8_t>(get_field(sector, kRebootFlag));
+}
+
+void reboot(Device& device, const uint8_t* sector, SectorRecord&) {
+  if (device.service.reboot_armed) {
+    service_reboot(device, get_field(sector, kRebootFlag) != 0);
+  }
+}
+
+void count_0a(Device& device, const uint8_t*, SectorRecord&) { ++device.service.commands_0a; }
+
+void address_command(Device& device, const uint8_t*, SectorRecord& record) {
+  device.service.address_commands.push_back(record.address);
+}
+
+void read_value(Device& device, const uint8_t*, SectorRecord& record) {
+  uint8_t reply[4];
+  put_field(reply, kReplyValue, service_read_value(device, record.address));
+  device.put_reply(reply, sizeof reply);
+}
+
+void write_block(Device& device, const uint8_t* sector, SectorRecord& record) {
+  service_write(device, record.address, sector + kBlockData, std::min(record.length, kMaxBlock));
+}
+
+constexpr CommandEntry kCommands[] = {
+    {.command = 0x04, .run = identity},
+    {.command = 0x07, .run = arm_reboot, .address = kRebootFlags},
+    {.command = 0xFF, .run = reboot, .address = kRebootFlags},
+    {.command = 0x0A, .run = count_0a},
+    {.command = 0xE0, .run = address_command, .address = kAddress},
+    {.command = 0xE2, .run = read_value, .address = kAddress},
+    {.command = 0xE4, .run = write_block, .address = kAddress, .length = kBlockLength},
+};
+
+}  // namespace
 
 void service_reboot(Device& device, bool into_boot_mode) {
   ++device.service.reboots;
@@ -31,50 +75,9 @@ uint32_t service_read_value(const Device& device, uint32_t address) {
 }
 
 void service_write(Device& device, uint32_t address, const uint8_t* data, uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i) {
-    device.service.memory[address + i] = data[i];
-  }
+  store_range(address, data, count, [&](uint32_t a, uint8_t value) { device.service.memory[a] = value; });
 }
 
-bool execute_group_f0(Device& device, const uint8_t* sector, SectorRecord& record) {
-  ServiceState& service = device.service;
-  switch (sector[2]) {
-    case 0x04:
-      device.put_reply(device.config.device_id.data(), device.config.device_id.size());
-      return true;
-    case 0x07:
-      record.address = sector_field(sector, 3, 2);
-      service.reboot_armed = sector[3];
-      return true;
-    case 0xFF:
-      record.address = sector_field(sector, 3, 2);
-      if (service.reboot_armed) {
-        service_reboot(device, sector[3] != 0);
-      }
-      return true;
-    case 0x0A:
-      ++service.commands_0a;
-      return true;
-    case 0xE0:
-      record.address = sector_field(sector, 3, 4);
-      service.address_commands.push_back(record.address);
-      return true;
-    case 0xE2: {
-      record.address = sector_field(sector, 3, 4);
-      const uint32_t value = service_read_value(device, record.address);
-      const uint8_t reply[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                                static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
-      device.put_reply(reply, sizeof reply);
-      return true;
-    }
-    case 0xE4:
-      record.address = sector_field(sector, 3, 4);
-      record.length = sector_field(sector, 7, 2);
-      service_write(device, record.address, sector + 12, std::min<uint32_t>(record.length, 256));
-      return true;
-    default:
-      return false;
-  }
-}
+std::span<const CommandEntry> group_f0_commands() { return kCommands; }
 
 }  // namespace cartdump::sim

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/cartsim_drive.h"
+#include "sim/cartsim_options.h"
 
 namespace cartdump::sim {
 namespace {

@@ -26,7 +26,7 @@ TEST_F(N64Group, InitSendsTheFramedPreparationCommand) {
   expected[510] = 0xB3;
   expected[511] = 0x7F;
   EXPECT_EQ(device().command_file, expected);
-  EXPECT_TRUE(device().n64_ready);
+  EXPECT_TRUE(device().g10.ready);
 }
 
 TEST_F(N64Group, HeaderReadSendsOneSectorAndReadsItsReply) {
@@ -110,7 +110,7 @@ TEST_F(N64Group, WriteCutsThePayloadInto500ByteSectorsSentInOneCall) {
       EXPECT_TRUE(std::all_of(s.begin() + 9 + c.lengths[k], s.begin() + 510, [](uint8_t b) { return b == 0; }));
       offset += c.lengths[k];
     }
-    EXPECT_TRUE(std::equal(data.begin() + 7, data.end(), device().rom.begin() + 0x40));
+    EXPECT_TRUE(std::equal(data.begin() + 7, data.end(), device().g10.rom.begin() + 0x40));
   }
 }
 
@@ -121,8 +121,8 @@ TEST_F(N64Group, WordsTravelLowByteFirst) {
   EXPECT_EQ(s[8], 0x00);
   EXPECT_EQ(s[9], 0x34);
   EXPECT_EQ(s[10], 0x12);
-  EXPECT_EQ(device().rom[2], 0x34);
-  EXPECT_EQ(device().rom[3], 0x12);
+  EXPECT_EQ(device().g10.rom[2], 0x34);
+  EXPECT_EQ(device().g10.rom[3], 0x12);
 
   EXPECT_EQ(n64_read_word(kN64RomBase + 2), 0x1234);
   EXPECT_EQ(commands().back().length, 1u);
@@ -135,7 +135,7 @@ TEST_F(N64Group, AddressCommandCarriesAll32Bits) {
   EXPECT_EQ(s[2], 0x02);
   EXPECT_EQ(s[3], 0xD4);
   EXPECT_EQ(s[6], 0xA1);
-  EXPECT_EQ(device().n64_last_address, 0xA1B2C3D4u);
+  EXPECT_EQ(device().g10.last_address, 0xA1B2C3D4u);
 }
 
 TEST_F(N64Group, SectorsDependOnlyOnTheArguments) {

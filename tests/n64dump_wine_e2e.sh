@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # n64dump.exe end to end under Wine, against cartsim:
 #   n64dump_wine_e2e.sh N64DUMP_EXE HOST_BIN WORK_DIR
-# HOST_BIN holds the native build's cartsim, testrom and n64dump; WORK_DIR (the cross build's
-# directory) receives the temporary directory of the run and the Wine prefix of this test.
+# HOST_BIN holds the native build's cartsim, testrom, n64dump and host_volumes; WORK_DIR (the
+# cross build's directory) receives the temporary directory of the run and the Wine prefix of this
+# test. cartsim is started and stopped, and the native run's volume tables written, by the helpers
+# of scripts/common.sh, pointed at HOST_BIN.
 #
 # cartsim plays the device's drive on a temporary directory, mounted with --direct-io: Wine does
 # not bypass Linux's page cache for unbuffered reads, so every read has to reach cartsim. The
@@ -26,15 +28,16 @@
 # Exits 0 when all holds, 77 (a skip) where Wine, FUSE or the native programs are missing, 1 on a
 # failure. The mount is undone and drive E: removed on every way out.
 set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 
 if [ $# -ne 3 ]; then
   echo "usage: $0 N64DUMP_EXE HOST_BIN WORK_DIR" >&2
   exit 2
 fi
 exe=$(realpath "$1")
-host_bin=$(realpath -m "$2")
+native_bin=$(realpath -m "$2")
 work=$(realpath "$3")
-wine_run=$(realpath "$(dirname "$0")/../scripts/wine-run.sh")
+wine_run=$repo_root/scripts/wine-run.sh
 wine_dir=${CARTDUMP_WINE_DIR:-/usr/lib/wine}
 
 skip() {
@@ -45,8 +48,8 @@ skip() {
 [ -x "$wine_dir/wine64" ] || skip "no Wine at $wine_dir (Debian's wine64)"
 [ -c /dev/fuse ] || skip "no /dev/fuse: cartsim cannot mount"
 [ "$(id -u)" -eq 0 ] || command -v fusermount3 >/dev/null || skip "neither root nor fusermount3: cartsim cannot mount"
-for program in cartsim testrom n64dump; do
-  [ -x "$host_bin/$program" ] || skip "no native $program in $host_bin: build the native tree first (scripts/test.sh does)"
+for program in cartsim testrom n64dump host_volumes; do
+  [ -x "$native_bin/$program" ] || skip "no native $program in $native_bin: build the native tree first (scripts/test.sh does)"
 done
 [ -f "$exe" ] || { echo "FAIL: no $exe"; exit 1; }
 
@@ -55,35 +58,16 @@ readonly device_name="WINE E2E READER"
 readonly prefix="$work/wineprefix-drive"
 
 tmp=$(mktemp -d "$work/n64dump_wine_e2e.XXXXXX") || exit 1
-cartsim_pid=
-
-is_mounted() { awk -v p="$1" '$2 == p { found = 1 } END { exit !found }' /proc/self/mounts; }
 
 remove_drive_e() { rm -f "$prefix/dosdevices/e:"; }
-
-stop_cartsim() {
-  [ -n "$cartsim_pid" ] || return 0
-  kill -TERM "$cartsim_pid" 2>/dev/null
-  local waited=0
-  while kill -0 "$cartsim_pid" 2>/dev/null && [ $waited -lt 100 ]; do
-    sleep 0.1
-    waited=$((waited + 1))
-  done
-  kill -KILL "$cartsim_pid" 2>/dev/null
-  wait "$cartsim_pid" 2>/dev/null
-  cartsim_pid=
-}
 
 cleanup() {
   remove_drive_e
   # Nothing of this prefix outlives the test.
   [ -f "$prefix/.ready" ] && "$wine_run" "$prefix" --release
   stop_cartsim
-  if is_mounted "$tmp/mnt"; then
-    umount -l "$tmp/mnt" 2>/dev/null || fusermount3 -u -z "$tmp/mnt" 2>/dev/null ||
-      echo "could not undo the cartsim mount at $tmp/mnt" >&2
-  fi
-  is_mounted "$tmp/mnt" || rm -rf "$tmp"
+  # A mount left behind keeps the directory, so that nothing is removed through it.
+  undo_cartsim_mounts "$tmp" && rm -rf "$tmp"
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
@@ -142,21 +126,14 @@ run_windows() {
   (cd "$dir" && "$wine_run" "$prefix" "$exe" </dev/null >"$dir.out" 2>"$dir.err")
 }
 
-# Runs the native n64dump in a directory, its volume walk pointed at the given mount alone: a
-# mountinfo line for it and a sysfs tree in which its device is removable.
+# Runs the native n64dump in a directory, its volume walk shown a fixed volume and behind it the
+# given mount as a removable one, or the fixed volume alone when the mount is "".
 run_linux() {
   local dir=$1 mount=$2
-  local mountinfo="$tmp/mountinfo" sysfs="$tmp/sysfs"
-  : >"$mountinfo"
-  if [ -n "$mount" ]; then
-    local escaped=${mount//\\/\\134}
-    escaped=${escaped// /\\040}
-    echo "900 1 0:99 / $escaped rw,nosuid - fuse.cartsim cartsim rw" >"$mountinfo"
-    mkdir -p "$sysfs/dev/block/0:99"
-    echo 1 >"$sysfs/dev/block/0:99/removable"
-  fi
-  (cd "$dir" && CARTDUMP_MOUNTINFO="$mountinfo" CARTDUMP_SYSFS="$sysfs" "$host_bin/n64dump" </dev/null \
-    >"$dir.out" 2>"$dir.err")
+  local volumes=(--fixed /)
+  [ -n "$mount" ] && volumes+=(--removable "$mount")
+  write_host_volumes "$tmp/host" "${volumes[@]}" || { fail "the volume tables could not be written"; return 1; }
+  (cd "$dir" && env "${volume_overrides[@]}" "$native_bin/n64dump" </dev/null >"$dir.out" 2>"$dir.err")
 }
 
 echo "== the Wine prefix of this test: $prefix"
@@ -164,19 +141,9 @@ echo "== the Wine prefix of this test: $prefix"
 
 echo "== cartsim with a 16 MiB cartridge, byte-swapped, on $tmp/mnt"
 mkdir -p "$tmp/mnt" "$tmp/win" "$tmp/linux" "$tmp/win-nodevice" "$tmp/linux-nodevice"
-"$host_bin/testrom" --seed 64 --size 16M --order byteswapped -o "$tmp/cart.v64" || { echo "FAIL: testrom"; exit 1; }
-"$host_bin/cartsim" "$tmp/mnt" --rom "$tmp/cart.v64" --direct-io --name "$device_name" \
-  --ready-file "$tmp/ready" --log "$tmp/cartsim.log" 2>"$tmp/cartsim.err" &
-cartsim_pid=$!
-for _ in $(seq 100); do
-  [ -e "$tmp/ready" ] || ! kill -0 "$cartsim_pid" 2>/dev/null && break
-  sleep 0.1
-done
-if [ ! -e "$tmp/ready" ]; then
-  echo "FAIL: cartsim did not mount:"
-  cat "$tmp/cartsim.err"
-  exit 1
-fi
+"$native_bin/testrom" --seed 64 --size 16M --order byteswapped -o "$tmp/cart.v64" || { echo "FAIL: testrom"; exit 1; }
+start_cartsim "$tmp/mnt" "$tmp/ready" "$tmp/cartsim.err" --rom "$tmp/cart.v64" --direct-io --name "$device_name" \
+  --log "$tmp/cartsim.log" 2>&1 || { echo "FAIL: cartsim did not mount"; exit 1; }
 
 # The transcript of a whole run: header bytes as the cartridge holds them, a progress text per
 # 8192-byte chunk, each ending in a carriage return, and the last notice without a line break.

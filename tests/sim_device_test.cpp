@@ -124,5 +124,31 @@ TEST(DeviceModel, IdentityRequestRepliesWithTheId) {
   EXPECT_EQ(std::memcmp(device.reply_file.data(), config.device_id.data(), 8), 0);
 }
 
+// The model reads a sector's fields as the library writes them: get_field undoes put_field, keeping
+// only the bits the field carries, and reads its bytes little-endian.
+TEST(DeviceModel, ReadsFieldsAsTheLibraryWritesThem) {
+  struct Case {
+    SectorField field;
+    uint32_t written;
+    uint32_t read;
+  };
+  const Case cases[] = {
+      {{3, 4}, 0xA1B2C3D4, 0xA1B2C3D4},
+      {{3, 3}, 0xA1B2C3D4, 0x00B2C3D4},     // a 24-bit address drops bits 24-31
+      {{4, 1, 16}, 0x00AB1234, 0x00AB0000},  // a bank: address bits 16-23
+      {{6, 2}, 0x00AB1234, 0x00001234},
+      {{0, 0}, 0xFFFFFFFF, 0},               // no field
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.field.offset);
+    std::vector<uint8_t> sector(kSectorSize, 0);
+    put_field(sector.data(), c.field, c.written);
+    EXPECT_EQ(get_field(sector.data(), c.field), c.read);
+  }
+  const uint8_t bytes[] = {0x00, 0x34, 0x12, 0xFF};
+  EXPECT_EQ(get_field(bytes, {1, 2}), 0x1234u);
+  EXPECT_EQ(get_field(bytes, {1, 1, 8}), 0x3400u);
+}
+
 }  // namespace
 }  // namespace cartdump::sim

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <system_error>
 
 namespace cartdump::test {
 namespace {
@@ -11,7 +12,10 @@ namespace fs = std::filesystem;
 
 void write_text(const fs::path& path, const std::string& text) {
   fs::create_directories(path.parent_path());
-  std::ofstream(path) << text;
+  std::ofstream out(path);
+  out << text;
+  out.close();
+  if (!out) throw fs::filesystem_error("cannot write", path, std::make_error_code(std::errc::io_error));
 }
 
 // mountinfo escapes blanks and backslashes in paths as octal.
@@ -35,7 +39,10 @@ Environment write_host_volumes(const std::string& dir, const std::vector<HostVol
   const fs::path root(dir);
   const fs::path sysfs = root / "sys";
   const fs::path dev_block = sysfs / "dev" / "block";
-  fs::remove_all(root);
+  // Only the tables of an earlier call go: the directory may hold other things (the scripts pass
+  // any directory of theirs).
+  fs::remove_all(sysfs);
+  fs::remove(root / "mountinfo");
   fs::create_directories(dev_block);
   std::string mountinfo;
   int id = 20;
