@@ -1,6 +1,6 @@
 #include "carts/group_07.h"
 
-#include "carts/command_patterns.h"
+#include "link/command_patterns.h"
 
 namespace cartdump {
 namespace {
@@ -16,7 +16,7 @@ constexpr CommandShape kRead{.group = kGroup, .command = 0x02, .address = kAddre
 int g07_init() { return send_command(kGroup, 0x01); }
 
 uint8_t g07_read_byte(uint32_t address) {
-  return query_command(kGroup, 0x02, {{kAddress, address}, {kLength, 1}}, 1024)[0];
+  return query_command(kGroup, 0x02, {{kAddress, address}, {kLength, 1}})[0];
 }
 
 uint32_t g07_read(uint32_t address, uint8_t* destination, uint32_t length) {

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 
-#include "carts/command_patterns.h"
+#include "carts/entry_list.h"
+#include "carts/scrambling.h"
+#include "carts/treated_write.h"
+#include "link/command_patterns.h"
 
 namespace cartdump {
 namespace {
@@ -13,32 +16,30 @@ constexpr SectorField kLength{8, 2};
 constexpr SectorField kByteValue{12, 1};
 constexpr SectorField kValues[] = {{12, 2}, {16, 2}, {20, 2}, {24, 2}};
 constexpr uint16_t kPayload = 12;
-constexpr uint16_t kListEntrySize = 4;
+// Entry i of command 0x13's list: 4 bytes at 12 + 4i, the address low byte first, then the value.
+constexpr EntryList kList{.first = kPayload, .size = 4, .address = {0, 2}, .value = {2, 1}};
 
 constexpr CommandShape read_shape(uint8_t command) {
   return {.group = kGroup0e, .command = command, .address = kAddress, .length = kLength};
 }
 
-constexpr BulkShape write_shape(uint8_t command, uint16_t chunk, Scrambling scrambling = Scrambling::none,
-                                BlankTest blank_test = BlankTest::none) {
+constexpr BulkShape write_shape(uint8_t command, uint16_t chunk) {
   return {.command = {.group = kGroup0e, .command = command, .address = kAddress, .length = kLength,
                       .payload_offset = kPayload},
-          .chunk = chunk,
-          .scrambling = scrambling,
-          .blank_test = blank_test};
+          .chunk = chunk};
 }
 
 constexpr BulkShape kWrite05 = write_shape(0x05, 498);
 constexpr BulkShape kWrite08 = write_shape(0x08, 498);
-constexpr BulkShape kWrite09 = write_shape(0x09, 498, Scrambling::payload_head);
-constexpr BulkShape kWrite0a = write_shape(0x0A, 498, Scrambling::payload_head);
-constexpr BulkShape kWriteSkipBlank = write_shape(0x80, kBlankAreaSize, Scrambling::none, BlankTest::area_crc);
-static_assert(bulk_shape_fits(kWrite05) && bulk_shape_fits(kWrite08) && bulk_shape_fits(kWrite09) &&
-              bulk_shape_fits(kWrite0a) && bulk_shape_fits(kWriteSkipBlank));
-static_assert(kPayload + kListCapacity * kListEntrySize <= kSectorCrcOffset);
+constexpr TreatedBulkShape kWrite09{write_shape(0x09, 498), Scrambling::payload_head};
+constexpr TreatedBulkShape kWrite0a{write_shape(0x0A, 498), Scrambling::payload_head};
+constexpr TreatedBulkShape kWriteSkipBlank{write_shape(0x80, kBlankAreaSize), Scrambling::none, BlankTest::area_crc};
+static_assert(bulk_shape_fits(kWrite05) && bulk_shape_fits(kWrite08) && treated_bulk_shape_fits(kWrite09) &&
+              treated_bulk_shape_fits(kWrite0a) && treated_bulk_shape_fits(kWriteSkipBlank));
+static_assert(entry_list_fits(kList, kListCapacity));
 
 uint8_t read_byte(uint8_t command, uint16_t address) {
-  return query_command(kGroup0e, command, {{kAddress, address}, {kLength, 1}}, kSectorSize)[0];
+  return query_command(kGroup0e, command, {{kAddress, address}, {kLength, 1}})[0];
 }
 
 int write_byte(uint8_t command, uint16_t address, uint8_t value) {
@@ -46,6 +47,12 @@ int write_byte(uint8_t command, uint16_t address, uint8_t value) {
 }
 
 }  // namespace
+
+int g0e_init_scrambling() {
+  const int sent = send_command(kGroup0e, 0x01);
+  scrambling_select();
+  return sent;
+}
 
 uint8_t g0e_read_byte_04(uint16_t address) { return read_byte(0x04, address); }
 uint8_t g0e_read_byte_07(uint16_t address) { return read_byte(0x07, address); }
@@ -66,9 +73,7 @@ uint32_t g0e_read_with_list(uint16_t address, uint8_t* destination, uint16_t len
   const uint8_t n = std::min(count, kListCapacity);
   CommandSector preset = make_sector(kGroup0e, 0x13, {{kCount, n}});
   for (uint32_t i = 0; i < n; ++i) {
-    const uint16_t at = static_cast<uint16_t>(kPayload + kListEntrySize * i);
-    put_field(preset.data(), {at, 2}, entry_addresses[i]);
-    put_field(preset.data(), {static_cast<uint16_t>(at + 2), 1}, entry_values[i]);
+    put_entry(preset.data(), kList, i, entry_addresses[i], entry_values[i]);
   }
   return ranged_read(read_shape(0x13), address, destination, length, preset);
 }
@@ -82,15 +87,15 @@ int g0e_write_08(uint16_t address, const uint8_t* source, uint16_t count) {
 }
 
 int g0e_write_scrambled_09(uint16_t address, const uint8_t* source, uint16_t count) {
-  return bulk_write(kWrite09, address, source, count);
+  return treated_bulk_write(kWrite09, address, source, count);
 }
 
 int g0e_write_scrambled_0a(uint16_t address, const uint8_t* source, uint16_t count) {
-  return bulk_write(kWrite0a, address, source, count);
+  return treated_bulk_write(kWrite0a, address, source, count);
 }
 
 int g0e_write_skip_blank(uint16_t address, const uint8_t* source, uint16_t count) {
-  return bulk_write(kWriteSkipBlank, address, source, count);
+  return treated_bulk_write(kWriteSkipBlank, address, source, count);
 }
 
 int g0e_set_values(uint16_t first, uint16_t second, uint16_t third, uint16_t fourth) {
@@ -98,6 +103,6 @@ int g0e_set_values(uint16_t first, uint16_t second, uint16_t third, uint16_t fou
                       {{kValues[0], first}, {kValues[1], second}, {kValues[2], third}, {kValues[3], fourth}});
 }
 
-uint8_t g0e_read_status() { return query_command(kGroup0e, 0x12, {}, kSectorSize)[0]; }
+uint8_t g0e_read_status() { return query_command(kGroup0e, 0x12)[0]; }
 
 }  // namespace cartdump

@@ -1,7 +1,7 @@
 // Command group 0x0E: a 16-bit, byte-wide address space. Addresses, lengths and bulk-write counts
 // are 16-bit; an address that passes 0xFFFF wraps to 0. Every operation goes through the drive file
-// link. The scrambled writes need the scrambling set up first (g0e_init_scrambling,
-// scrambling_select or cipher_key_from_device_id, in carts/scrambling.h).
+// link. The scrambled writes need the scrambling set up first (g0e_init_scrambling below, or
+// scrambling_select or cipher_key_from_device_id in carts/scrambling.h).
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,10 @@ namespace cartdump {
 
 inline constexpr uint8_t kGroup0e = 0x0E;
 inline constexpr uint8_t kListCapacity = 124;  // entries of g0e_read_with_list, bytes 12 to 507
+
+// Command 0x01, then scrambling_select (carts/scrambling.h): the device hands out its scrambling
+// key. Returns the result of the send.
+int g0e_init_scrambling();
 
 // Single bytes: reads return reply byte 0; writes return the result of the send.
 uint8_t g0e_read_byte_04(uint16_t address);

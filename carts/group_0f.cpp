@@ -1,7 +1,7 @@
 #include "carts/group_0f.h"
 
 #include "carts/byte_step.h"
-#include "carts/command_patterns.h"
+#include "link/command_patterns.h"
 
 namespace cartdump {
 namespace {
@@ -58,7 +58,7 @@ void erase(uint32_t address, uint8_t code) {
 int g0f_init() { return send_command(kGroup, 0x01); }
 
 uint8_t g0f_read_byte(uint32_t address) {
-  return query_command(kGroup, 0x02, {{kAddressA, address}, {kLengthA, 1}}, 1024)[0];
+  return query_command(kGroup, 0x02, {{kAddressA, address}, {kLengthA, 1}})[0];
 }
 
 uint32_t g0f_read(uint32_t address, uint8_t* destination, uint32_t length) {
@@ -78,7 +78,7 @@ int g0f_write_06(uint32_t address, const uint8_t* source, uint32_t count) {
 }
 
 uint8_t g0f_read_byte_09(uint32_t address) {
-  return query_command(kGroup, 0x09, {{kAddressB, address}, {kLengthB, 1}}, 1024)[0];
+  return query_command(kGroup, 0x09, {{kAddressB, address}, {kLengthB, 1}})[0];
 }
 
 uint32_t g0f_read_09(uint32_t address, uint8_t* destination, uint32_t length) {

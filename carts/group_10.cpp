@@ -1,6 +1,6 @@
 #include "carts/group_10.h"
 
-#include "carts/command_patterns.h"
+#include "link/command_patterns.h"
 
 namespace cartdump {
 namespace {
@@ -23,7 +23,7 @@ int n64_init() { return send_command(kGroup, 0x01); }
 int n64_address_command(uint32_t address) { return send_command(kGroup, 0x02, {{kAddress, address}}); }
 
 uint16_t n64_read_word(uint32_t address) {
-  const ReplyBlock reply = query_command(kGroup, 0x03, {{kAddress, address}, {kLength, 1}}, 512);
+  const ReplyBlock reply = query_command(kGroup, 0x03, {{kAddress, address}, {kLength, 1}});
   return static_cast<uint16_t>(reply[0] | reply[1] << 8);
 }
 

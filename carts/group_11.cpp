@@ -3,7 +3,7 @@
 #include <span>
 
 #include "carts/byte_step.h"
-#include "carts/command_patterns.h"
+#include "link/command_patterns.h"
 #include "link/device_link.h"
 
 namespace cartdump {

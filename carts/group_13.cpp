@@ -1,6 +1,7 @@
 #include "carts/group_13.h"
 
-#include "carts/command_patterns.h"
+#include "carts/treated_write.h"
+#include "link/command_patterns.h"
 
 namespace cartdump {
 namespace {
@@ -16,28 +17,26 @@ constexpr uint32_t kWordBytes = 2;
 constexpr CommandShape kRead{.group = kGroup13, .command = 0x03, .address = kAddress, .length = kLength};
 
 // Bulk writes count their address in words: the address advances by n / 2 per chunk.
-constexpr BulkShape write_shape(uint8_t command, uint16_t chunk, uint8_t first_address_shift,
-                                Scrambling scrambling, BlankTest blank_test = BlankTest::none) {
+constexpr BulkShape write_shape(uint8_t command, uint16_t chunk, uint8_t first_address_shift) {
   return {.command = {.group = kGroup13, .command = command, .address = kAddress, .length = kLength,
                       .payload_offset = kPayload},
           .chunk = chunk,
           .first_address_shift = first_address_shift,
-          .advance_shift = 1,
-          .scrambling = scrambling,
-          .blank_test = blank_test};
+          .advance_shift = 1};
 }
 
-constexpr BulkShape kWrite05 = write_shape(0x05, 500, 0, Scrambling::none);
-constexpr BulkShape kWriteScrambled = write_shape(0x07, 500, 1, Scrambling::cipher);
-constexpr BulkShape kWriteSkipBlank = write_shape(0x08, 480, 1, Scrambling::cipher, BlankTest::all_ff);
-static_assert(bulk_shape_fits(kWrite05) && bulk_shape_fits(kWriteScrambled) && bulk_shape_fits(kWriteSkipBlank));
+constexpr BulkShape kWrite05 = write_shape(0x05, 500, 0);
+constexpr TreatedBulkShape kWriteScrambled{write_shape(0x07, 500, 1), Scrambling::cipher};
+constexpr TreatedBulkShape kWriteSkipBlank{write_shape(0x08, 480, 1), Scrambling::cipher, BlankTest::all_ff};
+static_assert(bulk_shape_fits(kWrite05) && treated_bulk_shape_fits(kWriteScrambled) &&
+              treated_bulk_shape_fits(kWriteSkipBlank));
 
 }  // namespace
 
 int g13_init() { return send_command(kGroup13, 0x01); }
 
 uint16_t g13_read_word(uint32_t address) {
-  const ReplyBlock reply = query_command(kGroup13, 0x03, {{kAddress, address}, {kLength, kWordBytes}}, kSectorSize);
+  const ReplyBlock reply = query_command(kGroup13, 0x03, {{kAddress, address}, {kLength, kWordBytes}});
   return static_cast<uint16_t>(reply[0] << 8 | reply[1]);
 }
 
@@ -59,11 +58,11 @@ int g13_write_05(uint32_t address, const uint8_t* source, uint32_t count) {
 }
 
 int g13_write_scrambled(uint32_t address, const uint8_t* source, uint32_t count) {
-  return bulk_write(kWriteScrambled, address, source, count);
+  return treated_bulk_write(kWriteScrambled, address, source, count);
 }
 
 int g13_write_skip_blank(uint32_t address, const uint8_t* source, uint32_t count) {
-  return bulk_write(kWriteSkipBlank, address, source, count);
+  return treated_bulk_write(kWriteSkipBlank, address, source, count);
 }
 
 }  // namespace cartdump

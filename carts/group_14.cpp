@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "carts/command_patterns.h"
+#include "carts/entry_list.h"
+#include "link/command_patterns.h"
 
 namespace cartdump {
 namespace {
@@ -22,11 +23,9 @@ constexpr SectorField kValueFollows = kSelector;
 constexpr SectorField kValue = kBank;
 
 // BankedEntry i: 4 bytes at 12 + 4i, the value, then the bank, then the offset low byte first.
-constexpr uint16_t kEntrySize = 4;
-constexpr SectorField kEntryValue{0, 1};
-constexpr SectorField kEntryBank{1, 1, 16};
-constexpr SectorField kEntryOffset{2, 2};
-static_assert(kData + kG14MaxEntries * kEntrySize <= kSectorCrcOffset);
+constexpr EntryList kEntries{
+    .first = kData, .size = 4, .address = {2, 2}, .upper_address = {1, 1, 16}, .value = {0, 1}};
+static_assert(entry_list_fits(kEntries, kG14MaxEntries));
 static_assert(kData + kG14MaxBlock <= kSectorCrcOffset);
 
 constexpr CommandShape kRead{
@@ -50,13 +49,6 @@ constexpr uint8_t kCheckValue = 2;
 constexpr uint8_t kCheckQuery = 1;
 constexpr uint8_t kCheckAnswer = 4;
 
-void put_entry(uint8_t* sector, uint32_t index, uint32_t address, uint8_t value) {
-  uint8_t* entry = sector + kData + index * kEntrySize;
-  put_field(entry, kEntryValue, value);
-  put_field(entry, kEntryBank, address);
-  put_field(entry, kEntryOffset, address);
-}
-
 }  // namespace
 
 int g14_init() { return send_command(kGroup, 0x01); }
@@ -68,7 +60,7 @@ int g14_command_02_value(uint8_t value) {
 }
 
 uint8_t g14_read_byte(uint32_t address) {
-  return query_command(kGroup, 0x03, {{kBankOfAddress, address}, {kOffset, address}, {kLength, 1}}, 1024)[0];
+  return query_command(kGroup, 0x03, {{kBankOfAddress, address}, {kOffset, address}, {kLength, 1}})[0];
 }
 
 uint32_t g14_read(uint32_t address, uint8_t* destination, uint32_t length) {
@@ -77,7 +69,7 @@ uint32_t g14_read(uint32_t address, uint8_t* destination, uint32_t length) {
 
 int g14_write_byte(uint32_t address, uint8_t value) {
   CommandSector sector = make_sector(kGroup, 0x04, {{kBankOfAddress, address}, {kOffset, address}, {kLength, 1}});
-  put_entry(sector.data(), 0, address, value);
+  put_entry(sector.data(), kEntries, 0, address, value);
   return send_sector(sector);
 }
 
@@ -85,7 +77,7 @@ int g14_write_list(const uint32_t* entry_addresses, const uint8_t* entry_values,
   const uint32_t n = std::min<uint32_t>(count, kG14MaxEntries);
   CommandSector sector = make_sector(kGroup, 0x04, {{kLength, n}});
   for (uint32_t i = 0; i < n; ++i) {
-    put_entry(sector.data(), i, entry_addresses[i], entry_values[i]);
+    put_entry(sector.data(), kEntries, i, entry_addresses[i], entry_values[i]);
   }
   return send_sector(sector);
 }
@@ -104,7 +96,7 @@ int g14_write_block(uint8_t selector, uint8_t bank, uint16_t address, const uint
   return send_sector(sector);
 }
 
-uint8_t g14_command_07(uint8_t selector) { return query_command(kGroup, 0x07, {{kSelector, selector}}, 1024)[0]; }
+uint8_t g14_command_07(uint8_t selector) { return query_command(kGroup, 0x07, {{kSelector, selector}})[0]; }
 
 int g14_write_08(uint32_t address, const uint8_t* source, uint32_t count) {
   return bulk_write(kWrite08, address, source, count);

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "carts/command_patterns.h"
-#include "carts/group_0e.h"
 #include "link/device_link.h"
 #include "link/device_state.h"
 
@@ -34,14 +32,6 @@ constexpr char kCipherMarker[] = {'N', 'E', 'S'};  // identity blocks that take 
 
 }  // namespace
 
-int get_device_id(uint8_t* destination, uint32_t capacity) {
-  if (destination == nullptr || capacity < kDeviceIdSize) {
-    return 0;
-  }
-  std::copy(device_state.device_id.begin(), device_state.device_id.end(), destination);
-  return static_cast<int>(kDeviceIdSize);
-}
-
 void scrambling_select() {
   std::array<uint8_t, kIdentityBlockSize> block{};
   read_reply(kIdentityOffset, block.data(), kIdentityBlockSize);
@@ -52,12 +42,6 @@ void scrambling_select() {
   }
   get_device_id(block.data(), 16);
   cipher_set_key8(block.data());
-}
-
-int g0e_init_scrambling() {
-  const int sent = send_command(kGroup0e, 0x01);
-  scrambling_select();
-  return sent;
 }
 
 void cipher_key_from_device_id() {

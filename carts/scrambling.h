@@ -6,8 +6,8 @@
 // are "NES" keys the cipher; any other turns on XOR mode, which then stays on for the life of the
 // process. No key is stored in the system; both come from the device at run time.
 //
-// Until one of scrambling_select, g0e_init_scrambling or cipher_key_from_device_id has run, the
-// cipher context is all zero and XOR mode is off.
+// Until one of scrambling_select, g0e_init_scrambling (carts/group_0e.h) or
+// cipher_key_from_device_id has run, the cipher context is all zero and XOR mode is off.
 #pragma once
 
 #include <array>
@@ -29,17 +29,10 @@ inline constexpr uint32_t kBlankAreaCrc = 0x0CDE7D90;
 extern uint8_t xor_mode;
 extern std::array<uint8_t, kXorKeySize> xor_key;
 
-// Copies the 8-byte DeviceId of the DeviceState to destination and returns 8 when capacity is at
-// least 8; otherwise copies nothing and returns 0.
-int get_device_id(uint8_t* destination, uint32_t capacity);
-
 // Reads the identity block; "NES" in its first three bytes keys the cipher with the DeviceId (and
 // leaves xor_mode as it was), anything else turns on XOR mode with the block's bytes 512-519 (and
 // leaves the cipher as it was).
 void scrambling_select();
-
-// Sends group 0x0E command 0x01, then scrambling_select. Returns the result of the send.
-int g0e_init_scrambling();
 
 // Keys the cipher with the DeviceId, reading nothing from the device.
 void cipher_key_from_device_id();

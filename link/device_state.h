@@ -29,4 +29,8 @@ struct DeviceState {
 
 extern DeviceState device_state;
 
+// Copies the 8-byte DeviceId of the DeviceState to destination and returns 8 when capacity is at
+// least 8; otherwise copies nothing and returns 0.
+int get_device_id(uint8_t* destination, uint32_t capacity);
+
 }  // namespace cartdump

@@ -1,5 +1,12 @@
 // The drive walk on Linux: the mounted volumes of /proc/self/mountinfo stand for the drive list.
 //
+// The mounts are taken in the file's order; a volume's root is the mount point followed by "/";
+// it is removable when the mount's block device (its MAJ:MIN) has "removable" = 1 in sysfs, taken
+// from the parent device for a partition. The label is the filesystem label that udev publishes
+// in /dev/disk/by-label, matched to the volume's kernel device name. Two diagnostic overrides
+// point the walk elsewhere, and nothing else reads them: CARTDUMP_MOUNTINFO (a file in mountinfo
+// format) and CARTDUMP_SYSFS (a directory standing for /sys).
+//
 // A mountinfo line reads
 //   36 35 8:17 / /media/user/CART\040READER rw,nosuid shared:1 - vfat /dev/sdb1 rw,...
 // with the block device's MAJ:MIN in field 3 and the mount point in field 5, where space, tab,

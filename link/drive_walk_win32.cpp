@@ -1,5 +1,10 @@
 // The drive walk on Windows: the host's drive letters, each root in its 4-character form ("E:\"
 // and the terminator), in the order GetLogicalDriveStringsA lists them.
+//
+// The volumes are the drive strings of GetLogicalDriveStringsA (a 260-character buffer given as
+// 259), taken in steps of 4 characters while the position is below the returned length and inside
+// the buffer; a volume is removable when GetDriveTypeA gives DRIVE_REMOVABLE. The label is
+// GetVolumeInformationA's volume name.
 #include <windows.h>
 
 #include <algorithm>

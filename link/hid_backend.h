@@ -5,39 +5,14 @@
 // The portable link above keeps the device list, the filters and their order, the 516-byte limit,
 // the report id, when each direction's lock is taken and let go, and the results. A backend
 // enumerates, opens, describes, moves one report at a time, and provides the locks themselves.
-//
-// How each platform meets the interface:
-//
-//   hidapi (Linux, macOS): the set is a snapshot of hid_enumerate(0, 0), one interface per device
-//   path; hid_open_path opens it; hid_get_device_info gives vendor, product, usage page and usage;
-//   a read is hid_read_timeout into the bytes after the report id, a write is hid_write of the
-//   whole report (report id 0 first). hidapi transfers are synchronous, so nothing is still in
-//   flight when a transfer returns. The link state is hid_init and a mutex per direction. The
-//   error code is the errno of the failed call, its text strerror's.
-//
-//   Windows: the link state is, per direction, an unnamed manual-reset event created signalled
-//   (CreateEventA) and a CRITICAL_SECTION (InitializeCriticalSection; the locks are
-//   EnterCriticalSection and LeaveCriticalSection). The set is SetupDiGetClassDevsA on the HidD_GetHidGuid class with
-//   DIGCF_PRESENT | DIGCF_DEVICEINTERFACE; an interface by index is SetupDiEnumDeviceInterfaces
-//   (ERROR_NO_MORE_ITEMS: end) and its path comes from SetupDiGetDeviceInterfaceDetailA, asked
-//   twice (size, then record), the record freed once the path is copied. Open is CreateFileA with
-//   GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
-//   FILE_FLAG_OVERLAPPED. Attributes are HidD_GetAttributes; caps are HidD_GetPreparsedData,
-//   HidP_GetCaps and HidD_FreePreparsedData. A transfer resets its direction's event, starts
-//   ReadFile or WriteFile with an OVERLAPPED whose hEvent is that event, treats ERROR_IO_PENDING as
-//   under way, waits with WaitForSingleObject; on WAIT_TIMEOUT (or a failed wait) it calls CancelIo
-//   and then GetOverlappedResult with bWait = TRUE, so that the cancelled transfer has let go of
-//   the report buffer and the OVERLAPPED before the call returns; otherwise GetOverlappedResult
-//   with bWait = FALSE gives the byte count. The error code is GetLastError() taken at the failure
-//   (before the cancel, which may change it), its text FormatMessageA from the system message
-//   table in the default language.
+// Each platform's file tells which of the host's calls do so.
 #pragma once
 
 #include <cstdint>
 
 namespace cartdump {
 
-// A backend's opened HID interface (Windows: the overlapped file handle).
+// A backend's opened HID interface.
 struct HidBackendDevice;
 // A backend's snapshot of the present HID interfaces, in the host's enumeration order.
 struct HidInterfaceSet;
@@ -59,9 +34,9 @@ struct HidTransferResult {
   uint32_t transferred = 0;  // bytes moved, report id included, as the platform counts them
 };
 
-// The link state that lives until the process ends: a lock per direction (and on Windows a
-// completion event per direction). Called once, before the first enumeration that may open a
-// device, so before any transfer.
+// The link state that lives until the process ends: a lock per direction, and whatever else the
+// platform's transfers need. Called once, before the first enumeration that may open a device, so
+// before any transfer.
 void hid_backend_create_link_state();
 
 // A direction's lock, taken before a transfer starts and let go once it has been dealt with.

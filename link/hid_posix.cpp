@@ -1,4 +1,11 @@
 // The HID report link's host side on Linux and macOS, on hidapi (the hidraw flavour on Linux).
+//
+// How it meets hid_backend.h: the set is a snapshot of hid_enumerate(0, 0), one interface per
+// device path; hid_open_path opens it; hid_get_device_info gives vendor, product, usage page and
+// usage; a read is hid_read_timeout into the bytes after the report id, a write is hid_write of the
+// whole report (report id 0 first). The link state is hid_init and a mutex per direction. The
+// error code is the errno of the failed call, its text strerror's.
+//
 // hidapi's transfers are synchronous: a read waits at most its time-out and leaves nothing in
 // flight, so a timed-out read needs no cancelling.
 #include <hidapi.h>

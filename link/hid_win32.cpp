@@ -1,11 +1,28 @@
 // The HID report link's host side on Windows: the HID class driver's interfaces found through
 // SetupAPI, each device opened as an overlapped file, one report per ReadFile or WriteFile.
 //
-// Every transfer is asynchronous with a time-out. Each direction has an unnamed manual-reset
-// event, created signalled, that completes its transfers, and a critical section; both are made
-// once and kept until the process ends. A transfer that times out (or whose wait fails) is
-// cancelled, and the call waits for the cancelled transfer to finish: until then the system may
-// still write into the caller's report buffer and OVERLAPPED, which live on the caller's stack.
+// How it meets hid_backend.h:
+//   - The link state is, per direction, an unnamed manual-reset event created signalled
+//     (CreateEventA) that completes its transfers, and a CRITICAL_SECTION
+//     (InitializeCriticalSection; the locks are EnterCriticalSection and LeaveCriticalSection);
+//     both are made once and kept until the process ends.
+//   - The set is SetupDiGetClassDevsA on the HidD_GetHidGuid class with DIGCF_PRESENT |
+//     DIGCF_DEVICEINTERFACE; an interface by index is SetupDiEnumDeviceInterfaces
+//     (ERROR_NO_MORE_ITEMS: end) and its path comes from SetupDiGetDeviceInterfaceDetailA, asked
+//     twice (size, then record), the record freed once the path is copied.
+//   - Open is CreateFileA with GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+//     OPEN_EXISTING, FILE_FLAG_OVERLAPPED; the opened device is that overlapped file handle.
+//   - Attributes are HidD_GetAttributes; caps are HidD_GetPreparsedData, HidP_GetCaps and
+//     HidD_FreePreparsedData.
+//   - Every transfer is asynchronous with a time-out: it resets its direction's event, starts
+//     ReadFile or WriteFile with an OVERLAPPED whose hEvent is that event, treats ERROR_IO_PENDING
+//     as under way, and waits with WaitForSingleObject. On WAIT_TIMEOUT (or a failed wait) it
+//     calls CancelIo and then GetOverlappedResult with bWait = TRUE: until the cancelled transfer
+//     has finished, the system may still write into the caller's report buffer and the OVERLAPPED,
+//     which live on the caller's stack. Otherwise GetOverlappedResult with bWait = FALSE gives the
+//     byte count.
+//   - The error code is GetLastError() taken at the failure (before the cancel, which may change
+//     it), its text FormatMessageA from the system message table in the default language.
 #include <windows.h>
 // The HID and SetupAPI headers need windows.h first. MinGW's hidsdi.h declares its functions
 // without C linkage of its own.

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstring>
 
-#include "carts/command_patterns.h"
+#include "link/command_patterns.h"
 #include "link/device_link.h"
 #include "link/device_state.h"
 #include "link/discovery.h"
@@ -115,7 +115,7 @@ uint32_t dev_read_value(uint32_t address) {
     return static_cast<uint32_t>(reply[0] | reply[1] << 8 | reply[2] << 16) | static_cast<uint32_t>(reply[3]) << 24;
   }
   // Two reply bytes; where none arrived they read as zeros, and the value as 0.
-  const ReplyBlock reply = query_command(kGroup, kReadValue, {{kAddress, address}}, 2);
+  const ReplyBlock reply = query_command(kGroup, kReadValue, {{kAddress, address}});
   return static_cast<uint32_t>(reply[0] | reply[1] << 8);
 }
 

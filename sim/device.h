@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "carts/command_patterns.h"
+#include "link/command_patterns.h"
 #include "sim/group_07.h"
 #include "sim/group_0e.h"
 #include "sim/group_0f.h"

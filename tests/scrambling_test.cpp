@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "carts/cipher.h"
+#include "carts/group_0e.h"
 #include "carts/scrambling.h"
+#include "link/device_state.h"
 #include "tests/support/device_test.h"
 #include "tests/support/scrambling_state.h"
 

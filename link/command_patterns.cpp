@@ -1,12 +1,12 @@
-#include "carts/command_patterns.h"
+#include "link/command_patterns.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
+#include <span>
 
-#include "carts/scrambling.h"
 #include "link/device_link.h"
 
 namespace cartdump {
@@ -20,7 +20,7 @@ void put_field(uint8_t* sector, SectorField field, uint32_t value) {
 
 namespace {
 
-void put_fields(uint8_t* sector, std::initializer_list<FieldValue> fields) {
+void put_fields(uint8_t* sector, std::span<const FieldValue> fields) {
   for (const FieldValue& f : fields) {
     put_field(sector, f.field, f.value);
   }
@@ -29,32 +29,6 @@ void put_fields(uint8_t* sector, std::initializer_list<FieldValue> fields) {
 void put_header(uint8_t* sector, uint8_t group, uint8_t command) {
   sector[1] = group;
   sector[2] = command;
-}
-
-// Whether the chunk just placed in sector is blank; chunk points at the caller's n bytes of it.
-bool is_blank_chunk(BlankTest test, const uint8_t* payload, const uint8_t* chunk, uint32_t n) {
-  switch (test) {
-    case BlankTest::none:
-      return false;
-    case BlankTest::area_crc:
-      return crc32_ieee(payload, kBlankAreaSize) == kBlankAreaCrc;
-    case BlankTest::all_ff:
-      return is_all_ff(chunk, n);
-  }
-  return false;
-}
-
-void scramble_head(Scrambling scrambling, uint8_t* payload) {
-  switch (scrambling) {
-    case Scrambling::none:
-      return;
-    case Scrambling::payload_head:
-      scramble_payload_head(payload);
-      return;
-    case Scrambling::cipher:
-      cipher_encrypt_buffer(payload, kScrambledHeadSize);
-      return;
-  }
 }
 
 }  // namespace
@@ -101,40 +75,69 @@ uint32_t ranged_read(const CommandShape& shape, uint32_t address, uint8_t* desti
   return delivered;
 }
 
-int bulk_write(const BulkShape& shape, uint32_t address, const uint8_t* source, uint32_t count,
-               std::initializer_list<FieldValue> constants) {
+int bulk_begin(BulkBatch& batch, const BulkShape& shape, uint32_t address, const uint8_t* source, uint32_t count,
+               const FieldValue* constants, uint32_t constant_count) {
   const uint32_t chunk = std::max<uint32_t>(shape.chunk, 1);
   const uint64_t sectors = (static_cast<uint64_t>(count) + chunk - 1) / chunk;
   const uint64_t bytes = sectors * kSectorSize;
   if (bytes > static_cast<uint64_t>(std::numeric_limits<int>::max())) {
     return 0;
   }
-  std::unique_ptr<uint8_t[]> batch(new (std::nothrow) uint8_t[std::max<uint64_t>(bytes, 1)]());
-  if (!batch) {
+  batch.sectors.reset(new (std::nothrow) uint8_t[std::max<uint64_t>(bytes, 1)]());
+  if (!batch.sectors) {
     return 0;
   }
-  const CommandShape& c = shape.command;
-  address >>= shape.first_address_shift;
-  uint64_t slot = 0;
-  for (uint64_t offset = 0; offset < count; offset += chunk) {
-    const auto n = static_cast<uint32_t>(std::min<uint64_t>(chunk, count - offset));
-    uint8_t* sector = batch.get() + slot * kSectorSize;
-    put_header(sector, c.group, c.command);
-    put_fields(sector, constants);
-    put_field(sector, c.address, address);
-    put_field(sector, c.upper_address, address);
-    put_field(sector, c.length, n);
-    uint8_t* payload = sector + c.payload_offset;
-    std::memcpy(payload, source + offset, n);
-    // The blank test looks at the data as the caller gave it, before scrambling.
-    const bool blank = is_blank_chunk(shape.blank_test, payload, source + offset, n);
-    scramble_head(shape.scrambling, payload);
-    address += n >> shape.advance_shift;
-    if (!blank) {
-      ++slot;
-    }
+  batch.shape = &shape;
+  batch.constants = constants;
+  batch.constant_count = constant_count;
+  batch.source = source;
+  batch.count = count;
+  batch.placed = 0;
+  batch.address = address >> shape.first_address_shift;
+  batch.chunk_length = 0;
+  batch.kept = 0;
+  return 1;
+}
+
+uint8_t* bulk_place_next(BulkBatch& batch) {
+  if (batch.placed >= batch.count) {
+    return nullptr;
   }
-  return send_sectors(batch.get(), static_cast<uint32_t>(slot * kSectorSize));
+  const BulkShape& shape = *batch.shape;
+  const CommandShape& c = shape.command;
+  const uint32_t chunk = std::max<uint32_t>(shape.chunk, 1);
+  const auto n = static_cast<uint32_t>(std::min<uint64_t>(chunk, batch.count - batch.placed));
+  uint8_t* sector = batch.sectors.get() + batch.kept * kSectorSize;
+  put_header(sector, c.group, c.command);
+  put_fields(sector, std::span<const FieldValue>(batch.constants, batch.constant_count));
+  put_field(sector, c.address, batch.address);
+  put_field(sector, c.upper_address, batch.address);
+  put_field(sector, c.length, n);
+  uint8_t* payload = sector + c.payload_offset;
+  std::memcpy(payload, batch.source + batch.placed, n);
+  batch.placed += n;
+  batch.chunk_length = n;
+  batch.address += n >> shape.advance_shift;
+  return payload;
+}
+
+void bulk_keep(BulkBatch& batch) { ++batch.kept; }
+
+int bulk_send(BulkBatch& batch) {
+  return send_sectors(batch.sectors.get(), static_cast<uint32_t>(batch.kept * kSectorSize));
+}
+
+int bulk_write(const BulkShape& shape, uint32_t address, const uint8_t* source, uint32_t count,
+               std::initializer_list<FieldValue> constants) {
+  BulkBatch batch;
+  const auto constant_count = static_cast<uint32_t>(constants.size());
+  if (bulk_begin(batch, shape, address, source, count, constants.begin(), constant_count) == 0) {
+    return 0;
+  }
+  while (bulk_place_next(batch) != nullptr) {
+    bulk_keep(batch);
+  }
+  return bulk_send(batch);
 }
 
 }  // namespace cartdump

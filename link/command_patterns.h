@@ -1,19 +1,20 @@
-// The three shapes every command group's operations take, written once:
+// The three shapes every command takes on its way over the drive file link, the device's service
+// commands' and every cartridge command group's alike, written once:
 //   - a single-sector command: one zeroed sector, its fields set, one send; a single read then
 //     takes its reply at offset 0 of the reply file;
 //   - a ranged read: one sector and one reply read per request of at most 8192 bytes, the address
 //     advancing by the request;
 //   - a bulk write: the payload cut into fixed chunks, one sector per chunk, all sectors in one heap
 //     SectorBatch and one send.
-// A group's operation is a definition of where its fields sit, handed to one of these.
+// An operation is a definition of where its fields sit, handed to one of these.
 #pragma once
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 
-#include "carts/scrambling.h"
+#include "link/device_link.h"
 #include "link/sector.h"
 
 namespace cartdump {
@@ -47,7 +48,7 @@ struct CommandShape {
 // Single-sector command -----------------------------------------------------------------------
 
 // A reply block: a single read's sector is built in it and its reply read into it.
-using ReplyBlock = std::array<uint8_t, 1024>;
+using ReplyBlock = std::array<uint8_t, kReplyBlockSize>;
 
 CommandSector make_sector(uint8_t group, uint8_t command, std::initializer_list<FieldValue> fields);
 
@@ -58,9 +59,11 @@ int send_sector(CommandSector& sector);
 int send_command(uint8_t group, uint8_t command, std::initializer_list<FieldValue> fields = {});
 
 // One sector with the given fields, sent alone, then reply_length bytes (at most 1024) of the reply
-// file at offset 0 read into the block the sector was built in.
-ReplyBlock query_command(uint8_t group, uint8_t command, std::initializer_list<FieldValue> fields,
-                         uint32_t reply_length);
+// file at offset 0 read into the block the sector was built in. A read of up to 1024 bytes is one
+// 1024-byte read of the device whatever its length (read_reply), so the whole block is the usual
+// reply; a shorter one leaves the block's later bytes as the sector had them.
+ReplyBlock query_command(uint8_t group, uint8_t command, std::initializer_list<FieldValue> fields = {},
+                         uint32_t reply_length = kReplyBlockSize);
 
 // Ranged read ------------------------------------------------------------------------------------
 
@@ -75,45 +78,55 @@ uint32_t ranged_read(const CommandShape& shape, uint32_t address, uint8_t* desti
 
 // Bulk write -------------------------------------------------------------------------------------
 
-// What a bulk write does to the first 8 payload bytes of each sector once its chunk is in place.
-enum class Scrambling : uint8_t {
-  none,
-  payload_head,  // scramble_payload_head: XOR in XOR mode, else Blowfish
-  cipher,        // cipher_encrypt_buffer: always Blowfish
-};
-
-// How a bulk write recognises a blank chunk, which it leaves out.
-enum class BlankTest : uint8_t {
-  none,
-  area_crc,  // the CRC-32 of the sector's whole 480-byte payload area is that of 480 bytes of 0xFF
-  all_ff,    // the caller's n bytes of the chunk are all 0xFF
-};
-
 struct BulkShape {
   CommandShape command;
   uint16_t chunk = 0;               // payload bytes per sector; 1 for one value per sector
   uint8_t first_address_shift = 0;  // the first sector carries address >> first_address_shift
   uint8_t advance_shift = 0;        // the address advances by n >> advance_shift per chunk
-  Scrambling scrambling = Scrambling::none;
-  BlankTest blank_test = BlankTest::none;
 };
 
-// Every chunk ends at or before byte 509, before the CRC, and so do the areas that scrambling and
-// the blank test cover.
+// Every chunk ends at or before byte 509, before the CRC.
 constexpr bool bulk_shape_fits(const BulkShape& shape) {
-  const uint32_t scrambled = shape.scrambling == Scrambling::none ? 0 : kScrambledHeadSize;
-  const uint32_t tested = shape.blank_test == BlankTest::area_crc ? kBlankAreaSize : 0;
-  const uint32_t covered = std::max<uint32_t>({shape.chunk, scrambled, tested});
-  return shape.command.payload_offset + covered <= kSectorCrcOffset;
+  return shape.command.payload_offset + uint32_t{shape.chunk} <= kSectorCrcOffset;
 }
+
+// A bulk write's batch while it is filled: one zeroed slot of 512 bytes per chunk, the chunks
+// placed one after the other. A chunk goes into the slot after the last one kept; a chunk that is
+// not kept leaves its bytes in that slot for the next chunk to overwrite.
+struct BulkBatch {
+  const BulkShape* shape = nullptr;
+  const FieldValue* constants = nullptr;  // fields every sector carries besides the shape's
+  uint32_t constant_count = 0;
+  const uint8_t* source = nullptr;
+  uint32_t count = 0;
+  uint64_t placed = 0;        // source bytes placed so far
+  uint32_t address = 0;       // the running address, as the next sector carries it
+  uint32_t chunk_length = 0;  // the bytes of the chunk placed last
+  uint64_t kept = 0;          // slots kept
+  std::unique_ptr<uint8_t[]> sectors;
+};
+
+// Makes the batch for count bytes of source: ceil(count / chunk) zeroed slots. The shape, the
+// source and the constant_count constants stay the caller's, to be kept until the last chunk is
+// placed. Returns 1, or 0 when the batch would pass 2 GiB or cannot be allocated.
+int bulk_begin(BulkBatch& batch, const BulkShape& shape, uint32_t address, const uint8_t* source, uint32_t count,
+               const FieldValue* constants = nullptr, uint32_t constant_count = 0);
+
+// Places the next chunk in the slot after the kept ones: group, command, the constants, the running
+// address (and its upper field), the chunk's length in chunk_length and its bytes at the payload
+// offset; then advances the address by chunk_length >> advance_shift. Returns the chunk's place in
+// the slot (the payload offset), or null once every chunk is placed.
+uint8_t* bulk_place_next(BulkBatch& batch);
+
+// Keeps the chunk placed last: the next chunk goes into the next slot.
+void bulk_keep(BulkBatch& batch);
+
+// Sends the kept slots in one send_sectors (of length 0 when none was kept) and returns its result.
+int bulk_send(BulkBatch& batch);
 
 // Writes count bytes of source in one batch: ceil(count / chunk) sectors, each carrying the
 // command's fields, the constants and its chunk at the payload offset, all sent in one
-// send_sectors (of length 0 when count is 0). Each sector's payload head is scrambled as the shape
-// says. A blank chunk is left out: its slot is taken by the next chunk without being cleared (the
-// next chunk's fields and bytes overwrite it, the bytes after them keep what the blank chunk put
-// there), while the address still advances past it; only the slots in use are sent, so a write of
-// nothing but blank chunks sends an empty batch. Returns the result of the send; 0, with nothing
+// send_sectors (of length 0 when count is 0). Returns the result of the send; 0, with nothing
 // sent, when the batch would pass 2 GiB or cannot be allocated.
 int bulk_write(const BulkShape& shape, uint32_t address, const uint8_t* source, uint32_t count,
                std::initializer_list<FieldValue> constants = {});
