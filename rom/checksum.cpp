@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstring>
 #include <iterator>
+#include <string_view>
 
 #include "rom/hashes.h"
 #include "rom/header.h"
@@ -110,6 +111,23 @@ const char* rom_family_name(RomChecksumFamily family) {
 const char* rom_family_label(RomChecksumFamily family) {
   const FamilyEntry* entry = family_entry(family);
   return entry != nullptr ? entry->label : nullptr;
+}
+
+int rom_family_named(const char* name, RomChecksumFamily* family) {
+  const std::string_view wanted(name);
+  for (const FamilyEntry& entry : kFamilies) {
+    // The label lists the boot codes, separated by '/'.
+    std::string_view codes(entry.label);
+    while (!codes.empty()) {
+      const size_t slash = codes.find('/');
+      if (codes.substr(0, slash) == wanted) {
+        *family = entry.family;
+        return 1;
+      }
+      codes.remove_prefix(slash == std::string_view::npos ? codes.size() : slash + 1);
+    }
+  }
+  return 0;
 }
 
 uint32_t rom_checksum_needs(RomChecksumFamily family, const uint8_t* start, uint32_t length) {

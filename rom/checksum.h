@@ -43,6 +43,10 @@ const char* rom_cic_label(RomCic cic);
 const char* rom_family_name(RomChecksumFamily family);
 const char* rom_family_label(RomChecksumFamily family);
 
+// The computation that serves the boot code of that number ("6101", "7101", "6105", ...), in
+// family; 0 for a name that is none of them, family left as it was.
+int rom_family_named(const char* name, RomChecksumFamily* family);
+
 // The bytes from the image's start that the family's computation needs: 0x101000, or 0x3FF000 for
 // 5101 when the entry point is 0x80000400.
 uint32_t rom_checksum_needs(RomChecksumFamily family, const uint8_t* start, uint32_t length);
