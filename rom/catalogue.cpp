@@ -187,19 +187,18 @@ uint32_t rom_catalogue_parse(const char* text, uint32_t length, RomCatalogue* ca
 RomStatus rom_status_of_name(const char* name, uint32_t length) {
   const std::string_view text(name, length);
   RomStatus status = RomStatus::listed;
-  for (size_t open = text.find('['); open != std::string_view::npos; open = text.find('[', open + 1)) {
-    const size_t close = text.find(']', open);
-    if (close == std::string_view::npos) break;
-    const std::string_view tag = text.substr(open + 1, close - open - 1);
-    RomStatus tagged = RomStatus::listed;
-    if (tag == "!") {
-      tagged = RomStatus::verified;
-    }
+  // Each tag is what lies between a ']' and the last '[' before it (after the tag before).
+  size_t from = 0;
+  for (size_t close = text.find(']'); close != std::string_view::npos; close = text.find(']', close + 1)) {
+    const size_t open = text.substr(from, close - from).rfind('[');
+    if (open == std::string_view::npos) continue;
+    const std::string_view tag = text.substr(from + open + 1, close - from - open - 1);
+    from = close + 1;
+    RomStatus tagged = tag == "!" ? RomStatus::verified : RomStatus::listed;
     for (const TagEntry& entry : kTags) {
       if (!tag.empty() && tag.front() == entry.first) tagged = entry.status;
     }
     status = std::max(status, tagged);
-    open = close;
   }
   return status;
 }

@@ -212,6 +212,8 @@ TEST(RomCatalogue, StatusFromTheTagsOfTheName) {
       {"Game (U) []", RomStatus::listed},
       {"Game (U) [!p]", RomStatus::listed},
       {"Game (U) [b1", RomStatus::listed},
+      {"Game (U) [x [b1]", RomStatus::bad},  // the tag is what the last '[' opens
+      {"Game (U) ] [o1]", RomStatus::overdump},
       {"", RomStatus::listed},
   };
   for (const Case& c : cases) {
