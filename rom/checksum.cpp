@@ -70,6 +70,14 @@ const CicEntry* cic_entry(RomCic cic) {
   return nullptr;
 }
 
+constexpr const char* kNoName = nullptr;
+
+// A field of a table's entry, or what stands for none when there is no entry.
+template <typename Entry, typename Field>
+Field field_of(const Entry* entry, Field Entry::*member, Field none) {
+  return entry != nullptr ? entry->*member : none;
+}
+
 }  // namespace
 
 RomCic rom_cic_of_md5(const uint8_t* md5) {
@@ -89,28 +97,16 @@ RomCic rom_cic_of(const uint8_t* start, uint32_t length) {
 }
 
 RomChecksumFamily rom_cic_family(RomCic cic) {
-  const CicEntry* entry = cic_entry(cic);
-  return entry != nullptr ? entry->family : RomChecksumFamily::none;
+  return field_of(cic_entry(cic), &CicEntry::family, RomChecksumFamily::none);
 }
 
-const char* rom_cic_name(RomCic cic) {
-  const CicEntry* entry = cic_entry(cic);
-  return entry != nullptr ? entry->name : nullptr;
-}
-
-const char* rom_cic_label(RomCic cic) {
-  const CicEntry* entry = cic_entry(cic);
-  return entry != nullptr ? entry->label : nullptr;
-}
-
+const char* rom_cic_name(RomCic cic) { return field_of(cic_entry(cic), &CicEntry::name, kNoName); }
+const char* rom_cic_label(RomCic cic) { return field_of(cic_entry(cic), &CicEntry::label, kNoName); }
 const char* rom_family_name(RomChecksumFamily family) {
-  const FamilyEntry* entry = family_entry(family);
-  return entry != nullptr ? entry->name : nullptr;
+  return field_of(family_entry(family), &FamilyEntry::name, kNoName);
 }
-
 const char* rom_family_label(RomChecksumFamily family) {
-  const FamilyEntry* entry = family_entry(family);
-  return entry != nullptr ? entry->label : nullptr;
+  return field_of(family_entry(family), &FamilyEntry::label, kNoName);
 }
 
 int rom_family_named(const char* name, RomChecksumFamily* family) {

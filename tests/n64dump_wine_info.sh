@@ -13,37 +13,13 @@
 #     there, the report says so and the run carries on;
 #   - a usage error exits 2 with the message and the usage on stderr; a missing file exits 1.
 # Exits 0 when all holds, 77 (a skip) where Wine or the native programs are missing, 1 on a failure.
-set -uo pipefail
-
-if [ $# -ne 3 ]; then
-  echo "usage: $0 N64DUMP_EXE HOST_BIN WORK_DIR" >&2
-  exit 2
-fi
-exe=$(realpath "$1")
-host_bin=$(realpath -m "$2")
-work=$(realpath "$3")
-wine_run=$(realpath "$(dirname "$0")/../scripts/wine-run.sh")
-wine_dir=${CARTDUMP_WINE_DIR:-/usr/lib/wine}
+host_programs=(testrom n64dump)
+source "$(dirname "$0")/wine_test_common.sh"
 prefix=$work/wineprefix
-
-skip() {
-  echo "SKIPPED: $*"
-  exit 77
-}
-[ -x "$wine_dir/wine64" ] || skip "no Wine at $wine_dir (Debian's wine64)"
-for program in testrom n64dump; do
-  [ -x "$host_bin/$program" ] || skip "no native $program in $host_bin: build the native tree first (scripts/test.sh does)"
-done
-[ -f "$exe" ] || { echo "FAIL: no $exe"; exit 1; }
 
 tmp=$(mktemp -d "$work/n64dump_wine_info.XXXXXX") || exit 1
 trap 'rm -rf "$tmp"' EXIT
 
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
 check() {
   local what=$1
   shift
