@@ -5,6 +5,8 @@
 
 namespace cartdump {
 
+ConsoleStream console_stream = ConsoleStream::output;
+
 int print_console(const char* format, ...) {
   va_list args;
   va_start(args, format);

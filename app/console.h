@@ -1,7 +1,8 @@
-// Console output of the tool: plain prints through the standard output stream, and coloured
-// messages (errors in bright red, notices in bright green) written straight to standard output,
-// the previous colour restored after each. Each returns the number of characters formatted; the
-// text of one message is cut at 1023 characters.
+// Console output of the tool: plain prints through the console's stream, and coloured messages
+// (errors in bright red, notices in bright green) written straight to it, the previous colour
+// restored after each. Each returns the number of characters formatted; the text of one message
+// is cut at 1023 characters. The console's stream is standard output unless a run selects
+// standard error, so that standard output carries data alone.
 #pragma once
 
 #include <cstdarg>
@@ -17,14 +18,23 @@ enum class ConsoleColor : uint8_t {
   notice,   // bright green: attribute word 10
 };
 
-// Formats into kConsoleBufferSize characters and writes the text with one write to standard
-// output, in the given colour where standard output shows colours. One file per platform.
+enum class ConsoleStream : uint8_t { output, error };
+
+// The console's stream, standard output at start. Set once, before the first print.
+extern ConsoleStream console_stream;
+
+// Formats into kConsoleBufferSize characters and writes the text with one write to the console's
+// stream, in the given colour where that stream shows colours. One file per platform.
 int console_vprint(ConsoleColor color, const char* format, va_list args);
 
-// The standard library's formatted output to standard output, flushed before it returns. One file
-// per platform: on Windows the stream is switched to binary first, so that a line break is the
-// same single byte as in the coloured messages and on Linux.
+// The standard library's formatted output to the console's stream, flushed before it returns. One
+// file per platform: on Windows the stream is switched to binary first, so that a line break is
+// the same single byte as in the coloured messages and on Linux.
 int console_vprint_plain(const char* format, va_list args);
+
+// Writes length bytes to standard output as they are (in binary on Windows), whatever the
+// console's stream: the data of a run, such as its JSON report. One file per platform.
+void console_write_data(const char* data, uint32_t length);
 
 int print_console(const char* format, ...);
 int print_error(const char* format, ...);

@@ -1,6 +1,6 @@
 // Console output on POSIX terminals: the two colours as ANSI SGR sequences (bright red 91,
-// bright green 92, then back to the default colour 39), only when standard output is a terminal
-// and NO_COLOR is not set; plain text otherwise.
+// bright green 92, then back to the default colour 39), only when the console's stream is a
+// terminal and NO_COLOR is not set; plain text otherwise.
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,14 +13,17 @@
 namespace cartdump {
 namespace {
 
+int console_fd() { return console_stream == ConsoleStream::error ? STDERR_FILENO : STDOUT_FILENO; }
+std::FILE* console_file() { return console_stream == ConsoleStream::error ? stderr : stdout; }
+
 bool shows_colour() {
   const char* no_color = std::getenv("NO_COLOR");
-  return ::isatty(STDOUT_FILENO) == 1 && (no_color == nullptr || no_color[0] == '\0');
+  return ::isatty(console_fd()) == 1 && (no_color == nullptr || no_color[0] == '\0');
 }
 
-void write_all(std::string_view text) {
+void write_all(int fd, std::string_view text) {
   while (!text.empty()) {
-    const ssize_t n = ::write(STDOUT_FILENO, text.data(), text.size());
+    const ssize_t n = ::write(fd, text.data(), text.size());
     if (n < 0 && errno == EINTR) {
       continue;
     }
@@ -38,23 +41,28 @@ int console_vprint(ConsoleColor color, const char* format, va_list args) {
   const int formatted = std::vsnprintf(text, sizeof text, format, args);
   const int n = formatted < 0 ? 0 : formatted < kConsoleBufferSize ? formatted : kConsoleBufferSize - 1;
 
-  // Whatever the standard output stream still holds goes first.
-  std::fflush(stdout);
+  // Whatever the stream still holds goes first.
+  std::fflush(console_file());
   const char* on = color == ConsoleColor::error ? "\x1b[91m" : color == ConsoleColor::notice ? "\x1b[92m" : "";
   if (*on == '\0' || !shows_colour()) {
-    write_all({text, static_cast<size_t>(n)});
+    write_all(console_fd(), {text, static_cast<size_t>(n)});
     return n;
   }
   char coloured[kConsoleBufferSize + 16];
   const int length = std::snprintf(coloured, sizeof coloured, "%s%.*s\x1b[39m", on, n, text);
-  write_all({coloured, static_cast<size_t>(length)});
+  write_all(console_fd(), {coloured, static_cast<size_t>(length)});
   return n;
 }
 
 int console_vprint_plain(const char* format, va_list args) {
-  const int n = std::vprintf(format, args);
-  std::fflush(stdout);
+  const int n = std::vfprintf(console_file(), format, args);
+  std::fflush(console_file());
   return n;
+}
+
+void console_write_data(const char* data, uint32_t length) {
+  std::fflush(stdout);
+  write_all(STDOUT_FILENO, {data, length});
 }
 
 }  // namespace cartdump

@@ -1,9 +1,10 @@
 // Console output on Windows. A message is formatted with wvsprintfA (its own limit: 1024
-// characters) and written with one WriteFile to the standard output handle. The two colours are
+// characters) and written with one WriteFile to the handle of the console's stream (standard output
+// or standard error). The two colours are
 // console attribute words, 12 (bright red on black) and 10 (bright green on black), set for the
 // message alone: the console's attributes before it are read and set back after it. Where
-// standard output is not a console (a file, a pipe) the attributes can be neither read nor set,
-// and the text is written plain.
+// the stream is not a console (a file, a pipe) the attributes can be neither read nor set, and
+// the text is written plain; so it is where NO_COLOR is set.
 //
 // wvsprintfA knows c, d, i, s, u, x and X with flags, width and precision, and the l and h size
 // prefixes; no floating point, no * width, no 64-bit prefixes. Every message of the tool keeps to
@@ -14,6 +15,7 @@
 #include <io.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/console.h"
 
@@ -29,15 +31,18 @@ void write_text(HANDLE output, const char* text, int n) {
   ::WriteFile(output, text, static_cast<DWORD>(n), &written, nullptr);
 }
 
-// The standard output stream writes its bytes as they are: a text-mode stream would turn every
-// line break of a plain print into CR LF, and the coloured messages, written to the handle, keep
-// theirs as LF.
-void use_binary_stdout() {
-  static bool binary = false;
-  if (!binary) {
-    std::fflush(stdout);
-    ::_setmode(::_fileno(stdout), _O_BINARY);
-    binary = true;
+std::FILE* console_file() { return console_stream == ConsoleStream::error ? stderr : stdout; }
+
+// The standard streams write their bytes as they are: a text-mode stream would turn every line
+// break of a plain print into CR LF, and the coloured messages, written to the handle, keep theirs
+// as LF.
+void use_binary(std::FILE* stream) {
+  static bool binary[2] = {false, false};
+  bool& done = binary[stream == stderr ? 1 : 0];
+  if (!done) {
+    std::fflush(stream);
+    ::_setmode(::_fileno(stream), _O_BINARY);
+    done = true;
   }
 }
 
@@ -50,13 +55,14 @@ int console_vprint(ConsoleColor color, const char* format, va_list args) {
   // (1023 characters and the terminator) goes out.
   const int n = formatted < 0 ? 0 : formatted < kConsoleBufferSize ? formatted : kConsoleBufferSize - 1;
 
-  // What the standard output stream still holds goes first, so that plain and coloured output
-  // keep the order of the calls.
-  std::fflush(stdout);
-  HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  // What the stream still holds goes first, so that plain and coloured output keep the order of
+  // the calls.
+  std::fflush(console_file());
+  HANDLE output = ::GetStdHandle(console_stream == ConsoleStream::error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
   CONSOLE_SCREEN_BUFFER_INFO before{};
-  const bool coloured =
-      color != ConsoleColor::current && ::GetConsoleScreenBufferInfo(output, &before) != FALSE;
+  const char* no_color = std::getenv("NO_COLOR");
+  const bool coloured = color != ConsoleColor::current && (no_color == nullptr || no_color[0] == '\0') &&
+                        ::GetConsoleScreenBufferInfo(output, &before) != FALSE;
   if (coloured) {
     ::SetConsoleTextAttribute(output, color == ConsoleColor::error ? kErrorAttributes : kNoticeAttributes);
   }
@@ -68,10 +74,17 @@ int console_vprint(ConsoleColor color, const char* format, va_list args) {
 }
 
 int console_vprint_plain(const char* format, va_list args) {
-  use_binary_stdout();
-  const int n = std::vprintf(format, args);
-  std::fflush(stdout);
+  std::FILE* stream = console_file();
+  use_binary(stream);
+  const int n = std::vfprintf(stream, format, args);
+  std::fflush(stream);
   return n;
+}
+
+void console_write_data(const char* data, uint32_t length) {
+  use_binary(stdout);
+  std::fwrite(data, 1, length, stdout);
+  std::fflush(stdout);
 }
 
 }  // namespace cartdump

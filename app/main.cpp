@@ -1,4 +1,9 @@
-// n64dump: dumps the N64 cartridge in the reader to "Dump16M.n64". It takes no arguments.
+// n64dump: without arguments, dumps the N64 cartridge in the reader to "Dump16M.n64" exactly as
+// it always has (see dump.h); with any argument, an extended run (see extended.h and README).
 #include "app/dump.h"
+#include "app/extended.h"
 
-int main() { cartdump::dump_n64_rom(); }
+int main(int argc, char** argv) {
+  if (argc <= 1) cartdump::dump_n64_rom();
+  return cartdump::run_extended(argc, argv);
+}

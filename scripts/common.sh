@@ -6,10 +6,14 @@ repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # takes them from elsewhere sets it after sourcing.
 native_bin=$repo_root/build/bin
 
-# The packages the native build, the tests and the simulator need.
-base_packages=(cmake ninja-build g++ googletest pkg-config libfuse3-dev fuse3 libhidapi-dev)
-# The Windows cross build and Wine, which runs its tests.
-windows_packages=(g++-mingw-w64-x86-64 wine64)
+# The packages the native build, the tests and the simulator need: n64dump's options (CLI11), its
+# JSON report (nlohmann-json) and image hashes (libgcrypt), the cartridge catalogue its tests read
+# (mupen64plus-data), and python3, which writes the checksum's test vectors.
+base_packages=(cmake ninja-build g++ googletest pkg-config libfuse3-dev fuse3 libhidapi-dev
+  libcli11-dev nlohmann-json3-dev libgcrypt20-dev mupen64plus-data python3)
+# The Windows cross build and Wine, which runs its tests; libgcrypt built for MinGW, linked
+# statically (CLI11 and nlohmann-json are header-only and come from the base packages).
+windows_packages=(g++-mingw-w64-x86-64 wine64 libgcrypt-mingw-w64-dev)
 # The fuzz build: clang with libFuzzer and the sanitizers' runtimes.
 fuzz_packages=(clang libclang-rt-dev)
 fuzz_cmake_options=(-DCARTDUMP_FUZZ=ON -DCARTDUMP_TESTS=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)

@@ -5,29 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "rom/header.h"
+
 namespace cartdump::sim {
 namespace {
-
-struct OrderEntry {
-  std::string_view name;
-  ByteOrder order;
-  std::array<uint8_t, 4> source;  // byte i of each word in this order is big-order byte source[i]
-};
-
-constexpr OrderEntry kOrders[] = {
-    {"big", ByteOrder::big, {0, 1, 2, 3}},
-    {"byteswapped", ByteOrder::byteswapped, {1, 0, 3, 2}},
-    {"little", ByteOrder::little, {3, 2, 1, 0}},
-    {"wordswapped", ByteOrder::wordswapped, {2, 3, 0, 1}},
-};
-
-constexpr bool orders_indexed_by_value() {
-  for (size_t i = 0; i < std::size(kOrders); ++i) {
-    if (static_cast<size_t>(kOrders[i].order) != i) return false;
-  }
-  return true;
-}
-static_assert(orders_indexed_by_value());
 
 // A fixed header field: bytes at an offset, in big order.
 struct HeaderField {
@@ -40,11 +21,11 @@ constexpr HeaderField kHeaderFields[] = {
     {0x00, {0x80, 0x37, 0x12, 0x40}, 4},  // first word: marks the byte order
     {0x04, {0x00, 0x00, 0x00, 0x0F}, 4},  // clock rate
     {0x08, {0x80, 0x00, 0x04, 0x00}, 4},  // entry address
-    {0x3B, {'N', 'Z', 'Z', 'E'}, 4},      // game code
 };
 
 constexpr uint32_t kTitleOffset = 0x20;
-constexpr uint32_t kTitleSize = 20;
+constexpr uint32_t kGameIdOffset = 0x3B;
+constexpr const char* kGameId = "NZZE";
 constexpr uint32_t kChecksumOffset = 0x10;
 
 // SplitMix64: a small generator whose stream depends only on the seed.
@@ -53,11 +34,6 @@ uint64_t next_random(uint64_t& state) {
   z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
   z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
   return z ^ (z >> 31);
-}
-
-uint32_t big_word(std::span<const uint8_t> image, size_t offset) {
-  return static_cast<uint32_t>(image[offset]) << 24 | static_cast<uint32_t>(image[offset + 1]) << 16 |
-         static_cast<uint32_t>(image[offset + 2]) << 8 | image[offset + 3];
 }
 
 void put_big_word(std::span<uint8_t> image, size_t offset, uint32_t value) {
@@ -69,20 +45,32 @@ void put_big_word(std::span<uint8_t> image, size_t offset, uint32_t value) {
 }  // namespace
 
 bool byte_order_named(std::string_view name, ByteOrder& order) {
-  for (const OrderEntry& entry : kOrders) {
-    if (entry.name == name) {
-      order = entry.order;
-      return true;
-    }
-  }
-  return false;
+  return rom_byte_order_named(std::string(name).c_str(), &order) != 0;
 }
 
 bool test_rom_size_valid(uint64_t size) {
   return size >= kTestRomHeaderSize && size % 4 == 0 && size <= UINT32_MAX;
 }
 
-std::vector<uint8_t> make_test_rom(uint64_t seed, uint32_t size) {
+std::string test_rom_header_problem(const TestRomHeader& header, uint32_t size) {
+  if (header.title.size() > kTestRomTitleSize) return "a title has at most 20 bytes";
+  if (!header.game_id.empty() && header.game_id.size() != kTestRomGameIdSize) return "a game id has 4 bytes";
+  if (header.family != RomChecksumFamily::none) {
+    // The fixed header fields hold the entry point, which decides what the 5101 checksum reads.
+    std::vector<uint8_t> start(kTestRomHeaderSize);
+    for (const HeaderField& field : kHeaderFields) {
+      std::copy_n(field.bytes.begin(), field.size, start.begin() + field.offset);
+    }
+    const uint32_t needs = rom_checksum_needs(header.family, start.data(), static_cast<uint32_t>(start.size()));
+    if (size < needs) {
+      return "the " + std::string(rom_family_label(header.family)) + " checksum needs an image of at least " +
+             std::to_string(needs) + " bytes";
+    }
+  }
+  return "";
+}
+
+std::vector<uint8_t> make_test_rom(uint64_t seed, uint32_t size, const TestRomHeader& header) {
   std::vector<uint8_t> image(size, 0);
   uint64_t state = seed;
   for (size_t at = kTestRomHeaderSize; at < image.size(); at += 8) {
@@ -94,11 +82,19 @@ std::vector<uint8_t> make_test_rom(uint64_t seed, uint32_t size) {
   for (const HeaderField& field : kHeaderFields) {
     std::copy_n(field.bytes.begin(), field.size, image.begin() + field.offset);
   }
-  char title[kTitleSize + 1];
+  char title[kTestRomTitleSize + 1];
   std::snprintf(title, sizeof title, "TESTROM %012llX",
                 static_cast<unsigned long long>(seed & 0xFFFFFFFFFFFFull));
-  std::memcpy(image.data() + kTitleOffset, title, kTitleSize);
-  const std::array<uint32_t, 2> checksums = test_rom_checksums(image);
+  if (!header.title.empty()) {
+    std::snprintf(title, sizeof title, "%-20.20s", header.title.c_str());
+  }
+  std::memcpy(image.data() + kTitleOffset, title, kTestRomTitleSize);
+  const std::string& game_id = header.game_id.empty() ? std::string(kGameId) : header.game_id;
+  std::memcpy(image.data() + kGameIdOffset, game_id.data(), kTestRomGameIdSize);
+  std::array<uint32_t, 2> checksums = test_rom_checksums(image);
+  if (header.family != RomChecksumFamily::none) {
+    rom_checksum(header.family, image.data(), size, &checksums[0], &checksums[1]);
+  }
   put_big_word(image, kChecksumOffset, checksums[0]);
   put_big_word(image, kChecksumOffset + 4, checksums[1]);
   return image;
@@ -109,7 +105,7 @@ std::array<uint32_t, 2> test_rom_checksums(std::span<const uint8_t> image) {
   uint32_t mix = 0;
   const size_t end = std::min<size_t>(image.size() & ~size_t{3}, kTestRomChecksumEnd);
   for (size_t at = kTestRomChecksumStart; at + 4 <= end; at += 4) {
-    const uint32_t word = big_word(image, at);
+    const uint32_t word = rom_big_word(image.data() + at);
     sum += word;
     mix ^= std::rotl(word, static_cast<int>((at / 4) % 32));
   }
@@ -117,13 +113,7 @@ std::array<uint32_t, 2> test_rom_checksums(std::span<const uint8_t> image) {
 }
 
 void convert_byte_order(std::span<uint8_t> image, ByteOrder order) {
-  const OrderEntry& entry = kOrders[static_cast<size_t>(order)];
-  for (size_t at = 0; at + 4 <= image.size(); at += 4) {
-    const std::array<uint8_t, 4> word{image[at], image[at + 1], image[at + 2], image[at + 3]};
-    for (size_t i = 0; i < 4; ++i) {
-      image[at + i] = word[entry.source[i]];
-    }
-  }
+  rom_convert_order(image.data(), static_cast<uint32_t>(image.size()), order);
 }
 
 }  // namespace cartdump::sim

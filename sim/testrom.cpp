@@ -1,5 +1,6 @@
 // testrom: writes a synthetic N64 cartridge image (see test_rom.h) in one of the four byte orders.
-//   testrom --seed N --size BYTES --order big|byteswapped|little|wordswapped -o FILE
+//   testrom --seed N --size BYTES --order big|byteswapped|little|wordswapped
+//           [--cic FAMILY] [--title TEXT] [--game-id CODE] -o FILE
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +15,8 @@ namespace {
 using cartdump::sim::ByteOrder;
 
 constexpr const char* kUsage =
-    "usage: testrom [--seed N] [--size BYTES] [--order ORDER] -o FILE\n"
+    "usage: testrom [--seed N] [--size BYTES] [--order ORDER] [--cic FAMILY] [--title TEXT]\n"
+    "               [--game-id CODE] -o FILE\n"
     "Writes a synthetic N64 cartridge image: a header (first word 80 37 12 40 in big order, a\n"
     "title, the game code NZZE, two checksum words), then pseudo-random bytes from the seed.\n"
     "The same seed and size give the same cartridge in every order.\n"
@@ -23,6 +25,11 @@ constexpr const char* kUsage =
     "                 1024 and 1048576 bytes (default 16M)\n"
     "  --order ORDER  big (80 37 12 40, default), byteswapped (37 80 40 12),\n"
     "                 little (40 12 37 80) or wordswapped (12 40 80 37)\n"
+    "  --cic FAMILY   the header carries the boot-code checksum words of that family (6101, 6102,\n"
+    "                 7101, 7102, 6103, 7103, 6105, 7105, 6106, 7106 or 5101) instead of the\n"
+    "                 maker's own; the image must hold what the checksum reads\n"
+    "  --title TEXT   the title, at most 20 bytes (padded with spaces)\n"
+    "  --game-id CODE the game id, 4 bytes (its last names the region)\n"
     "  -o FILE        the image file to write\n"
     "  --help         this text\n";
 
@@ -60,6 +67,7 @@ int main(int argc, char** argv) {
   uint64_t seed = 1;
   uint64_t size = 16 * 1024 * 1024;
   ByteOrder order = ByteOrder::big;
+  cartdump::sim::TestRomHeader header;
   const char* output = nullptr;
   for (int i = 1; i < argc; ++i) {
     const std::string_view option = argv[i];
@@ -79,6 +87,12 @@ int main(int argc, char** argv) {
       }
     } else if (option == "--order") {
       if (!cartdump::sim::byte_order_named(value, order)) return fail("unknown order: " + std::string(value));
+    } else if (option == "--cic") {
+      if (!cartdump::rom_family_named(value, &header.family)) return fail("unknown boot-code family: " + std::string(value));
+    } else if (option == "--title") {
+      header.title = value;
+    } else if (option == "--game-id") {
+      header.game_id = value;
     } else if (option == "-o") {
       output = value;
     } else {
@@ -89,7 +103,12 @@ int main(int argc, char** argv) {
     return fail("no output file (-o FILE)");
   }
 
-  std::vector<uint8_t> image = cartdump::sim::make_test_rom(seed, static_cast<uint32_t>(size));
+  if (const std::string problem = cartdump::sim::test_rom_header_problem(header, static_cast<uint32_t>(size));
+      !problem.empty()) {
+    return fail(problem);
+  }
+
+  std::vector<uint8_t> image = cartdump::sim::make_test_rom(seed, static_cast<uint32_t>(size), header);
   cartdump::sim::convert_byte_order(image, order);
   std::FILE* file = std::fopen(output, "wb");
   if (file == nullptr) {

@@ -27,31 +27,13 @@
 #
 # Exits 0 when all holds, 77 (a skip) where Wine, FUSE or the native programs are missing, 1 on a
 # failure. The mount is undone and drive E: removed on every way out.
-set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
-
-if [ $# -ne 3 ]; then
-  echo "usage: $0 N64DUMP_EXE HOST_BIN WORK_DIR" >&2
-  exit 2
-fi
-exe=$(realpath "$1")
-native_bin=$(realpath -m "$2")
-work=$(realpath "$3")
-wine_run=$repo_root/scripts/wine-run.sh
-wine_dir=${CARTDUMP_WINE_DIR:-/usr/lib/wine}
-
-skip() {
-  echo "SKIPPED: $*"
-  exit 77
-}
-
-[ -x "$wine_dir/wine64" ] || skip "no Wine at $wine_dir (Debian's wine64)"
+host_programs=(cartsim testrom n64dump host_volumes)
+source "$(dirname "${BASH_SOURCE[0]}")/wine_test_common.sh"
+# common.sh's cartsim and host_volumes are the native build's given here.
+native_bin=$host_bin
 [ -c /dev/fuse ] || skip "no /dev/fuse: cartsim cannot mount"
 [ "$(id -u)" -eq 0 ] || command -v fusermount3 >/dev/null || skip "neither root nor fusermount3: cartsim cannot mount"
-for program in cartsim testrom n64dump host_volumes; do
-  [ -x "$native_bin/$program" ] || skip "no native $program in $native_bin: build the native tree first (scripts/test.sh does)"
-done
-[ -f "$exe" ] || { echo "FAIL: no $exe"; exit 1; }
 
 readonly image_size=16777216
 readonly device_name="WINE E2E READER"
@@ -71,12 +53,6 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
-
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
 
 # Shows where two transcripts part, with the bytes made visible.
 show_difference() {

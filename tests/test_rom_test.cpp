@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "rom/checksum.h"
 #include "sim/test_rom.h"
 
 namespace cartdump::sim {
@@ -70,6 +71,60 @@ TEST(TestRom, HeaderCarriesTitleGameCodeAndChecksums) {
     std::vector<uint8_t> changed = image;
     changed[c.byte] ^= 0x01;
     EXPECT_EQ(test_rom_checksums(changed) != sums, c.covered);
+  }
+}
+
+// A family asked for: the header carries that family's boot-code checksum, which the check finds
+// by computation alone (the boot code is the seed's); title and game id as asked.
+TEST(TestRom, HeaderOfAFamilyPassesTheBootCodeCheck) {
+  struct Case {
+    const char* family;
+    RomChecksumFamily expected;
+  };
+  const Case cases[] = {{"6101", RomChecksumFamily::family_6102}, {"7103", RomChecksumFamily::family_6103},
+                        {"6105", RomChecksumFamily::family_6105}, {"6106", RomChecksumFamily::family_6106},
+                        {"5101", RomChecksumFamily::family_5101}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.family);
+    TestRomHeader header{"ZELDA TEST", "CZLJ", RomChecksumFamily::none};
+    ASSERT_EQ(rom_family_named(c.family, &header.family), 1);
+    ASSERT_EQ(test_rom_header_problem(header, 0x400000), "");
+    const std::vector<uint8_t> image = make_test_rom(9, 0x400000, header);
+    EXPECT_EQ(std::string(image.begin() + 0x20, image.begin() + 0x34), "ZELDA TEST          ");
+    EXPECT_EQ(std::string(image.begin() + 0x3B, image.begin() + 0x3F), "CZLJ");
+    RomCheck check{};
+    rom_check(image.data(), static_cast<uint32_t>(image.size()), RomCic::unknown, &check);
+    EXPECT_EQ(check.state, RomCheckState::matches);
+    EXPECT_EQ(check.matched, c.expected);
+    // Only the header differs from the cartridge of the same seed without a family.
+    const std::vector<uint8_t> plain = make_test_rom(9, 0x400000);
+    EXPECT_TRUE(std::equal(image.begin() + 0x40, image.end(), plain.begin() + 0x40));
+  }
+  // The maker's own words are none of the families'.
+  RomCheck check{};
+  const std::vector<uint8_t> plain = make_test_rom(9, 0x400000);
+  rom_check(plain.data(), static_cast<uint32_t>(plain.size()), RomCic::unknown, &check);
+  EXPECT_EQ(check.state, RomCheckState::differs);
+
+  struct Problem {
+    TestRomHeader header;
+    uint32_t size;
+    bool fine;
+  };
+  const Problem problems[] = {
+      {{"", "", RomChecksumFamily::family_6102}, 0x101000, true},
+      {{"", "", RomChecksumFamily::family_6102}, 0x100FFC, false},
+      // testrom's entry point is 0x80000400: the 5101 checksum reads 0x3FE000 bytes from 0x1000.
+      {{"", "", RomChecksumFamily::family_5101}, 0x3FF000, true},
+      {{"", "", RomChecksumFamily::family_5101}, 0x3FEFFC, false},
+      {{std::string(20, 'T'), "ABCD", RomChecksumFamily::none}, 0x40, true},
+      {{std::string(21, 'T'), "", RomChecksumFamily::none}, 0x1000, false},
+      {{"", "ABC", RomChecksumFamily::none}, 0x1000, false},
+      {{"", "ABCDE", RomChecksumFamily::none}, 0x1000, false},
+  };
+  for (const Problem& p : problems) {
+    EXPECT_EQ(test_rom_header_problem(p.header, p.size).empty(), p.fine)
+        << "title " << p.header.title << ", game id " << p.header.game_id << ", size " << p.size;
   }
 }
 

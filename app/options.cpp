@@ -1,0 +1,57 @@
+#include "app/options.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+
+namespace cartdump {
+namespace {
+
+constexpr const char* kDescription =
+    "Dumps the N64 cartridge in the reader to a file, or reports on an image file, and tells what the\n"
+    "image is: its header, its boot-code checksum, its hashes and what the cartridge catalogue knows\n"
+    "of it. Without arguments it dumps 16 MiB to Dump16M.n64 as it always has.\n"
+    "Exit status: 0 success, 1 failure, 2 usage error, 3 the image is suspect.\n";
+
+void print_text(std::FILE* stream, const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+  std::fflush(stream);
+}
+
+}  // namespace
+
+const char* version_text() { return "n64dump " CARTDUMP_VERSION; }
+
+int parse_options(int argc, const char* const* argv, Options& options) {
+  CLI::App app(kDescription, "n64dump");
+  app.set_version_flag("--version", version_text(), "Print the version and exit");
+  CLI::Option* info = app.add_option("--info", options.info_file, "Report on an existing image file (any byte order, any size); no device")
+                          ->type_name("FILE");
+  app.add_option("-o,--output", options.output, "Where the dump is written (default Dump<N>M.n64, .z64 with --z64)")
+      ->type_name("FILE")
+      ->excludes(info);
+  app.add_flag("--z64", options.z64, "Write the image in big-endian order, whatever order the cartridge delivers")
+      ->excludes(info);
+  app.add_flag("--json", options.json, "The report as one JSON object on stdout; all other text to stderr");
+  CLI::Option* catalogue =
+      app.add_option("--catalogue", options.catalogue, "The cartridge catalogue (mupen64plus ini) to look the image up in")
+          ->type_name("FILE");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    print_text(stdout, app.help());
+    return 0;
+  } catch (const CLI::CallForVersion&) {
+    print_text(stdout, std::string(version_text()) + "\n");
+    return 0;
+  } catch (const CLI::ParseError& error) {
+    print_text(stderr, std::string("n64dump: ") + error.what() + "\n" + app.help());
+    return 2;
+  }
+  options.info = info->count() > 0;
+  options.catalogue_given = catalogue->count() > 0;
+  return kOptionsRun;
+}
+
+}  // namespace cartdump
