@@ -3,22 +3,22 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "app/console.h"
+#include "app/output_file.h"
 #include "carts/group_10.h"
 #include "link/device_state.h"
 #include "link/discovery.h"
 #include "link/file_io.h"
 
 namespace cartdump {
-
-alignas(4096) uint8_t rom_image[kRomImageSize];
-
 namespace {
 
 constexpr uint32_t kMiB = 1024 * 1024;
+
+// One chunk's room, aligned so that the reply is read straight into it.
+alignas(4096) uint8_t chunk_buffer[kChunkLength];
 
 // Reads length bytes from address into destination, asking again while a reply comes back short
 // (a flaky cable, a device unplugged). On failure, names the address and the reason in red and
@@ -41,28 +41,28 @@ bool read_all(uint32_t address, uint8_t* destination, uint32_t length) {
   return false;
 }
 
-// Writes the image beside its final name and renames it into place only once every byte is written
-// and flushed, so that a failed write never leaves a partial image nor damages an earlier one.
-bool write_image(const char* output) {
-  const std::string partial = std::string(output) + ".part";
-  const int written = write_whole_file(partial.c_str(), rom_image, kRomImageSize);
-  if (written != static_cast<int>(kRomImageSize)) {
-    const std::string reason = file_error_text();
-    std::error_code ignored;
-    std::filesystem::remove(partial, ignored);
-    print_error("Can not write %s: %s.\n", output,
-                reason.empty() ? "the file was not written in full" : reason.c_str());
-    return false;
+// Names the output and the reason in red, and leaves no partial file behind.
+void write_failed(OutputFile& file) {
+  print_error("Can not write %s: %s.\n", file.path.c_str(), file.error.c_str());
+  output_discard(file);
+}
+
+// Reads the image chunk by chunk into the output, showing progress after each chunk.
+bool stream_image(const DumpRequest& request, RomByteOrder order, OutputFile& file, ImageScanner* scanner) {
+  for (uint32_t offset = 0; offset < request.size; offset += kChunkLength) {
+    if (!read_all(kN64RomBase + offset, chunk_buffer, kChunkLength)) {
+      output_discard(file);
+      return false;
+    }
+    if (request.big_order) rom_convert_order(chunk_buffer, kChunkLength, order);
+    if (!output_write(file, chunk_buffer, kChunkLength)) {
+      write_failed(file);
+      return false;
+    }
+    if (scanner != nullptr) scanner->add(chunk_buffer, kChunkLength);
+    print_plain("%d/%d\r", static_cast<int>(offset + kChunkLength), static_cast<int>(request.size));
   }
-  std::error_code error;
-  std::filesystem::rename(partial, output, error);
-  if (error) {
-    std::error_code ignored;
-    std::filesystem::remove(partial, ignored);
-    print_error("Can not write %s: %s.\n", output, error.message().c_str());
-    return false;
-  }
-  print_notice("Write rom to file %s(%dbytes).", output, written);
+  print_plain("\n");
   return true;
 }
 
@@ -74,7 +74,7 @@ std::string default_dump_name(uint32_t size, bool big_order) {
   return "Dump" + std::to_string(size / kMiB) + (big_order ? "M.z64" : "M.n64");
 }
 
-int dump_cartridge(const char* output, bool big_order, RomByteOrder* written_order) {
+int dump_cartridge(const DumpRequest& request, DumpOutcome& outcome) {
   if (!open_device()) {
     print_error("Open device error.\n");
     return 1;
@@ -84,38 +84,43 @@ int dump_cartridge(const char* output, bool big_order, RomByteOrder* written_ord
   print_notice("Device: %s\n", name.data());
 
   n64_init();
-  if (!read_all(kN64RomBase, rom_image, kHeaderLength)) {
+  std::array<uint8_t, kHeaderLength> header{};
+  if (!read_all(kN64RomBase, header.data(), kHeaderLength)) {
     return 1;
   }
-  print_plain("%.2X%.2X%.2X%.2X\n", rom_image[0], rom_image[1], rom_image[2], rom_image[3]);
-  if (!is_n64_header(rom_image)) {
+  print_plain("%.2X%.2X%.2X%.2X\n", header[0], header[1], header[2], header[3]);
+  if (!is_n64_header(header.data())) {
     print_error("Can not find n64 data header.\n");
     return 1;
   }
+  const RomByteOrder delivered = rom_byte_order_of(header.data(), kHeaderLength);
+  const RomByteOrder written = request.big_order ? RomByteOrder::big : delivered;
 
   print_notice("Start dump....\n");
-  for (uint32_t offset = 0; offset < kRomImageSize; offset += kChunkLength) {
-    if (!read_all(kN64RomBase + offset, rom_image + offset, kChunkLength)) {
-      return 1;
-    }
-    print_plain("%d/%d\r", static_cast<int>(offset + kChunkLength), static_cast<int>(kRomImageSize));
-  }
-  print_plain("\n");
-
-  RomByteOrder order = rom_byte_order_of(rom_image, kRomImageSize);
-  if (big_order) {
-    rom_convert_order(rom_image, kRomImageSize, order);
-    order = RomByteOrder::big;
-  }
-  if (!write_image(output)) {
+  OutputFile file;
+  const std::string output = request.output.empty() ? default_dump_name(request.size, request.big_order) : request.output;
+  if (!output_create(file, output)) {
+    write_failed(file);
     return 1;
   }
-  if (written_order != nullptr) *written_order = order;
+  std::unique_ptr<ImageScanner> scanner = request.scan ? std::make_unique<ImageScanner>(written) : nullptr;
+  if (!stream_image(request, delivered, file, scanner.get())) return 1;
+  if (!output_commit(file)) {
+    write_failed(file);
+    return 1;
+  }
+  print_notice("Write rom to file %s(%dbytes).", output.c_str(), static_cast<int>(file.written));
+
+  outcome.output = output;
+  outcome.size = request.size;
+  outcome.written_order = written;
+  outcome.scanner = std::move(scanner);
   return 0;
 }
 
 void dump_n64_rom() {
-  if (dump_cartridge(kOutputFile, false, nullptr) != 0) {
+  DumpOutcome outcome;
+  if (dump_cartridge(DumpRequest{.output = kOutputFile}, outcome) != 0) {
     wait_key_and_exit();
   }
   std::exit(0);

@@ -80,16 +80,14 @@ int run_info(const Options& options, const CatalogueSource& catalogue) {
 // Dumps the cartridge as the run without arguments does, to the file asked for and in the order
 // asked for, then reports on the image as written.
 int run_dump(const Options& options, const CatalogueSource& catalogue) {
-  const std::string output = options.output.empty() ? default_dump_name(kRomImageSize, options.z64) : options.output;
-  RomByteOrder order = RomByteOrder::unknown;
-  if (dump_cartridge(output.c_str(), options.z64, &order) != 0) {
+  DumpRequest request{.output = options.output, .big_order = options.z64, .scan = true};
+  DumpOutcome outcome;
+  if (dump_cartridge(request, outcome) != 0) {
     return kExitFailure;
   }
   // The notice of the write ends without a line break.
   print_plain("\n");
-  ImageScanner scanner(order);
-  scanner.add(rom_image, kRomImageSize);
-  return give_report(options, scanner, catalogue, &output);
+  return give_report(options, *outcome.scanner, catalogue, &outcome.output);
 }
 
 }  // namespace

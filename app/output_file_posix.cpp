@@ -1,0 +1,69 @@
+// The output file's calls on POSIX hosts.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "app/output_file.h"
+
+namespace cartdump::output_os {
+
+int create(const std::string& partial, intptr_t& handle, const char*& what) {
+  const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    what = "cannot create";
+    return errno;
+  }
+  handle = fd;
+  return 0;
+}
+
+int write(intptr_t handle, const uint8_t* data, uint32_t length, const char*& what) {
+  what = "cannot write";
+  uint32_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::write(static_cast<int>(handle), data + done, length - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return EIO;
+    done += static_cast<uint32_t>(n);
+  }
+  return 0;
+}
+
+int flush_and_close(intptr_t& handle, const char*& what) {
+  const int fd = static_cast<int>(handle);
+  handle = -1;
+  // A folder that cannot flush (EINVAL, EROFS) still gets the bytes; its close tells the rest.
+  int error = 0;
+  if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
+    what = "cannot flush";
+    error = errno;
+  }
+  if (::close(fd) != 0 && error == 0) {
+    what = "cannot close";
+    error = errno;
+  }
+  return error;
+}
+
+void close_quietly(intptr_t& handle) {
+  if (handle >= 0) ::close(static_cast<int>(handle));
+  handle = -1;
+}
+
+int replace(const std::string& from, const std::string& to, const char*& what) {
+  if (std::rename(from.c_str(), to.c_str()) != 0) {
+    what = "cannot rename to";
+    return errno;
+  }
+  return 0;
+}
+
+void remove(const std::string& path) { ::unlink(path.c_str()); }
+
+std::string error_text(int error) { return std::strerror(error); }
+
+}  // namespace cartdump::output_os
