@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/console.h"
+#include "app/interrupt.h"
 #include "app/output_file.h"
 #include "carts/group_10.h"
 #include "link/device_state.h"
@@ -47,23 +48,28 @@ void write_failed(OutputFile& file) {
   output_discard(file);
 }
 
-// Reads the image chunk by chunk into the output, showing progress after each chunk.
-bool stream_image(const DumpRequest& request, RomByteOrder order, OutputFile& file, ImageScanner* scanner) {
+// Reads the image chunk by chunk into the output, showing progress after each chunk. Returns 0, 1
+// after a failure it has named, or kDumpInterrupted; the partial file is gone unless 0.
+int stream_image(const DumpRequest& request, RomByteOrder order, OutputFile& file, ImageScanner* scanner) {
   for (uint32_t offset = 0; offset < request.size; offset += kChunkLength) {
+    if (interrupt_requested()) {
+      output_discard(file);
+      return kDumpInterrupted;
+    }
     if (!read_all(kN64RomBase + offset, chunk_buffer, kChunkLength)) {
       output_discard(file);
-      return false;
+      return 1;
     }
     if (request.big_order) rom_convert_order(chunk_buffer, kChunkLength, order);
     if (!output_write(file, chunk_buffer, kChunkLength)) {
       write_failed(file);
-      return false;
+      return 1;
     }
     if (scanner != nullptr) scanner->add(chunk_buffer, kChunkLength);
     print_plain("%d/%d\r", static_cast<int>(offset + kChunkLength), static_cast<int>(request.size));
   }
   print_plain("\n");
-  return true;
+  return 0;
 }
 
 }  // namespace
@@ -104,7 +110,7 @@ int dump_cartridge(const DumpRequest& request, DumpOutcome& outcome) {
     return 1;
   }
   std::unique_ptr<ImageScanner> scanner = request.scan ? std::make_unique<ImageScanner>(written) : nullptr;
-  if (!stream_image(request, delivered, file, scanner.get())) return 1;
+  if (const int status = stream_image(request, delivered, file, scanner.get()); status != 0) return status;
   if (!output_commit(file)) {
     write_failed(file);
     return 1;

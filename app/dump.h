@@ -45,8 +45,9 @@ struct DumpOutcome {
 // The dump sequence with its transcript: the device's name, the header bytes, progress, and the
 // image streamed to the output as the chunks arrive (into a partial file beside it, renamed into
 // place once complete). Returns 0 after the image was written in full; 1 after a failure, whose
-// reason it has printed in red, leaving no partial file and an earlier output as it was. It asks
-// for no key.
+// reason it has printed in red; kDumpInterrupted when it stopped between two requests because the
+// run was interrupted (app/interrupt.h). It leaves no partial file unless it returns 0, and an
+// earlier output as it was. It asks for no key.
 int dump_cartridge(const DumpRequest& request, DumpOutcome& outcome);
 
 // The run without arguments; ends the process: status 0 after a complete image was written to
