@@ -8,6 +8,9 @@
 //   - a ranged read returns the sum of what its requests delivered, so it returns its length only
 //     when every request came back whole: the dump relies on this never to take a short reply for
 //     cartridge data;
+//   - a request whose command file was not written in full (a full or write-protected medium)
+//     delivers nothing and ends the ranged read: its reply, an earlier one, is never read, and the
+//     link's error names the failed write;
 //   - single reads return the reply bytes they name, zero where nothing arrived.
 // Destinations are buffers of exactly the length given, so a write past one is a finding.
 #include <fuzzer/FuzzedDataProvider.h>
@@ -17,6 +20,7 @@
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "carts/group_07.h"
@@ -29,6 +33,8 @@
 #include "fuzz/support/fuzz_check.h"
 #include "link/device_link.h"
 #include "link/device_state.h"
+#include "link/file_io.h"
+#include "link/sector.h"
 #include "link/service.h"
 #include "tests/support/memory_drive.h"
 
@@ -46,6 +52,15 @@ struct Reference {
   const std::vector<uint8_t>* reply = nullptr;
   const std::vector<uint8_t>* dump = nullptr;
   std::deque<uint32_t> limits;
+  std::deque<uint32_t> write_limits;
+
+  // Whether the next command file is written whole.
+  bool sent() {
+    if (write_limits.empty()) return true;
+    const uint32_t n = write_limits.front();
+    write_limits.pop_front();
+    return n >= kSectorSize;
+  }
 
   uint32_t deliver(const std::vector<uint8_t>* file, uint32_t offset, uint32_t length) {
     uint32_t n = memory_drive_available(file->size(), offset, length);
@@ -75,10 +90,14 @@ struct Reference {
   }
 
   // A ranged read: requests of at most 8192 bytes, each reply from offset 0 of the reply file.
-  uint32_t ranged(uint8_t* destination, uint32_t length) {
+  // requests counts the commands sent or tried.
+  uint32_t ranged(uint8_t* destination, uint32_t length, size_t& requests) {
     uint32_t delivered = 0;
+    requests = 0;
     for (uint64_t offset = 0; offset < length; offset += 8192) {
       const auto chunk = static_cast<uint32_t>(std::min<uint64_t>(8192, length - offset));
+      ++requests;
+      if (!sent()) break;
       const int n = read(reply, 0, destination + offset, chunk);
       delivered += n > 0 ? static_cast<uint32_t>(n) : 0;
     }
@@ -87,6 +106,7 @@ struct Reference {
 
   // The first bytes of a single read's reply of `length` bytes.
   std::array<uint8_t, 4> single(uint32_t length) {
+    sent();  // a single read takes its reply whatever its send gave
     std::vector<uint8_t> block(kReplyBlockSize, 0);
     read(reply, 0, block.data(), length);
     return {block[0], block[1], block[2], block[3]};
@@ -183,13 +203,20 @@ void run_one(FuzzedDataProvider& in, Reference& ref) {
       const uint32_t length = consume_length(in, r.max_length);
       auto got = untouched_buffer(length);
       std::vector<uint8_t> expected(length, kUntouched);
-      const uint32_t want = ref.ranged(expected.data(), length);
+      size_t want_requests = 0;
+      const uint32_t want = ref.ranged(expected.data(), length, want_requests);
       const size_t writes_before = memory_drive_writes().size();
       const uint32_t n = r.run(address, got.get(), length);
       FUZZ_CHECK(n <= length, "%s of %u bytes delivered %u", r.name, length, n);
       FUZZ_CHECK(n == want, "%s of %u bytes delivered %u, expected %u", r.name, length, n, want);
       const size_t requests = memory_drive_writes().size() - writes_before;
-      FUZZ_CHECK(requests == (length + 8191ull) / 8192, "%s: %zu requests for %u bytes", r.name, requests, length);
+      FUZZ_CHECK(requests == want_requests, "%s: %zu requests for %u bytes, expected %zu", r.name, requests, length,
+                 want_requests);
+      const std::vector<FileCall>& calls = memory_drive_calls();
+      if (requests > 0 && calls.back().write && calls.back().result != static_cast<int>(kSectorSize)) {
+        FUZZ_CHECK(std::string_view(file_error_text()).starts_with("cannot write "),
+                   "%s: after a failed send the error is \"%s\"", r.name, file_error_text());
+      }
       compare(r.name, got.get(), expected);
       return;
     }
@@ -261,6 +288,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ref.reply = present ? &drive.reply_file : nullptr;
   ref.dump = present ? &drive.dump_file : nullptr;
   ref.limits = drive.read_limits;
+  const size_t write_limits = in.ConsumeIntegralInRange<size_t>(0, 4);
+  for (size_t i = 0; i < write_limits; ++i) {
+    drive.write_limits.push_back(in.ConsumeBool() ? 512 : in.ConsumeIntegralInRange<uint32_t>(0, 511));
+  }
+  // Only the device's own command file can refuse a write.
+  if (present) ref.write_limits = drive.write_limits;
   for (int step = 0; step < 16 && in.remaining_bytes() > 0; ++step) {
     run_one(in, ref);
   }

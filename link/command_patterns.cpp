@@ -67,7 +67,11 @@ uint32_t ranged_read(const CommandShape& shape, uint32_t address, uint8_t* desti
     put_field(sector.data(), shape.address, address);
     put_field(sector.data(), shape.upper_address, address);
     put_field(sector.data(), shape.length, chunk);
-    send_sector(sector);
+    if (send_sector(sector) != static_cast<int>(kSectorSize)) {
+      // The command did not reach the device, so the reply file still holds an earlier reply:
+      // nothing of it is taken, and the failed write stays the link's last error.
+      break;
+    }
     const int n = read_reply(0, destination + offset, chunk);
     delivered += n > 0 ? static_cast<uint32_t>(n) : 0;
     address += chunk;

@@ -72,7 +72,10 @@ inline constexpr uint32_t kReadChunk = 8192;
 // Reads length bytes from address into destination, one request of at most 8192 bytes after the
 // other; each request's reply lands at destination + its offset. The sector starts as preset
 // (fields every request repeats, such as an entry list) and is not cleared between requests.
-// Returns the bytes the replies delivered, length when every request was answered in full.
+// Returns the bytes the replies delivered, length when every request was answered in full. A
+// request whose sector could not be sent in full (the send returned less than 512) delivers
+// nothing: its reply is not read, the requests after it are not sent, and file_error_text() names
+// the failed write's reason.
 uint32_t ranged_read(const CommandShape& shape, uint32_t address, uint8_t* destination,
                      uint32_t length, const CommandSector& preset = CommandSector{});
 

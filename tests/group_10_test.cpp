@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "carts/group_10.h"
+#include "link/file_io.h"
 #include "link/sector.h"
 #include "tests/support/device_test.h"
 #include "tests/support/sector_bytes.h"
@@ -82,6 +83,29 @@ TEST_F(N64Group, ReadWithoutAReplyFile) {
   EXPECT_EQ(n64_read(kN64RomBase, chunk.data(), 8192), 0u);
   EXPECT_EQ(chunk, std::vector<uint8_t>(8192, 0xEE)) << "a chunk is left as it was";
   EXPECT_EQ(n64_read_word(kN64RomBase), 0);
+}
+
+// A command that did not reach the device leaves an earlier reply in the reply file: none is taken.
+TEST_F(N64Group, ARequestWhoseCommandWasNotWrittenTakesNoReply) {
+  std::vector<uint8_t> buffer(10000, 0xEE);
+  ASSERT_EQ(n64_read(kN64RomBase, buffer.data(), 8192), 8192u);  // a reply the device left in place
+  clear_record();
+  std::fill(buffer.begin(), buffer.end(), 0xEE);
+  memory_drive().write_limits = {100};
+  EXPECT_EQ(n64_read(kN64RomBase + 0x2000, buffer.data(), 8192), 0u);
+  EXPECT_EQ(buffer, std::vector<uint8_t>(10000, 0xEE)) << "the earlier reply is not taken";
+  ASSERT_EQ(calls().size(), 1u) << "no reply read after the failed send";
+  EXPECT_TRUE(calls()[0].write);
+  EXPECT_EQ(std::string(file_error_text()), "cannot write E:\\CMD.CMD: Read-only file system");
+
+  // In a range, the requests before the failed one deliver; none after it is sent.
+  clear_record();
+  memory_drive().write_limits = {512, 0};
+  EXPECT_EQ(n64_read(kN64RomBase + 0x100, buffer.data(), 20000), 8192u);
+  ASSERT_EQ(calls().size(), 3u);
+  EXPECT_TRUE(calls()[2].write);
+  EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + 8192, config.rom.begin() + 0x100));
+  EXPECT_EQ(buffer[8192], 0xEE);
 }
 
 struct WriteCase {

@@ -96,8 +96,16 @@ int write_whole_file(const char* path, const uint8_t* buffer, uint32_t length) {
   if (is_on_gone_drive(path) || drive.writes_fail) {
     call.result = fail("cannot create", path);
   } else if (file == DeviceFile::command) {
-    write_command_file(buffer, length);
-    call.result = static_cast<int>(length);
+    uint32_t taken = length;
+    if (!drive.write_limits.empty()) {
+      taken = std::min(taken, drive.write_limits.front());
+      drive.write_limits.pop_front();
+    }
+    write_command_file(buffer, taken);
+    call.result = static_cast<int>(taken);
+    if (taken < length) {
+      drive.error = std::string("cannot write ") + path + ": Read-only file system";
+    }
   } else if (file != DeviceFile::none) {
     call.result = fail("cannot create", path);  // the device's own files are read-only
   } else {

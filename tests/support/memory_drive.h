@@ -41,6 +41,10 @@ struct MemoryDrive {
   // Each read of a device file delivers at most the next of these bytes (a flaky cable); once they
   // are used up reads deliver what the file holds.
   std::deque<uint32_t> read_limits;
+  // Each write of the command file takes at most the next of these bytes (a full or write-protected
+  // medium): the device gets only those, and the write fails with its reason; once they are used up
+  // writes take everything.
+  std::deque<uint32_t> write_limits;
   std::map<std::string, std::vector<uint8_t>> files;  // files outside the device, by full path
 
   std::vector<FileCall> calls;
