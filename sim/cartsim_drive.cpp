@@ -55,7 +55,14 @@ int SimDrive::refusal(DriveFile file, bool writing) const {
   if (gone_) {
     return -EIO;
   }
-  return writing && file != DriveFile::command ? -EACCES : 0;
+  if (writing && file != DriveFile::command) {
+    return -EACCES;
+  }
+  return writing && writes_refused() ? -EROFS : 0;
+}
+
+bool SimDrive::writes_refused() const {
+  return options_.refuse_writes_after && device_.accepted >= *options_.refuse_writes_after;
 }
 
 int64_t SimDrive::size(DriveFile file) const {
@@ -83,6 +90,9 @@ int SimDrive::open(DriveFile file, int flags) {
   if (const int refused = refusal(file, (flags & O_ACCMODE) != O_RDONLY)) {
     return refused;
   }
+  if (options_.refuse_direct_io && (flags & O_DIRECT) != 0 && file != DriveFile::command) {
+    return -EINVAL;
+  }
   if (file == DriveFile::command && (flags & O_TRUNC)) {
     device_.truncate_command_file();
   }
@@ -95,6 +105,9 @@ int SimDrive::create(DriveFile file) {
   }
   if (file != DriveFile::command) {
     return -EACCES;  // the drive holds its three files and nothing else
+  }
+  if (writes_refused()) {
+    return -EROFS;
   }
   device_.truncate_command_file();
   return 0;

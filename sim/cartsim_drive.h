@@ -50,7 +50,8 @@ class SimDrive {
   int64_t size(DriveFile file) const;
 
   // Opening: the device's own files are read-only; the command file may be opened for writing,
-  // and O_TRUNC starts a new batch.
+  // and O_TRUNC starts a new batch. With --refuse-direct-io an O_DIRECT open of the reply or dump
+  // file fails with EINVAL.
   int open(DriveFile file, int flags);
   // Creating a file: only the command file can be (re)created; it starts a new batch.
   int create(DriveFile file);
@@ -73,8 +74,11 @@ class SimDrive {
   // Waits end at their deadline, so the time a host spends on the link is what the model says.
   void transfer(size_t bytes);
   // What a call on file is refused with before it does anything (0: nothing): -ENOENT for no file,
-  // -EIO once the device is gone, -EACCES for writing any file but the command file.
+  // -EIO once the device is gone, -EACCES for writing any file but the command file, -EROFS for
+  // writing it once --refuse-writes-after says so.
   int refusal(DriveFile file, bool writing) const;
+  // --refuse-writes-after: the command file takes no more writes.
+  bool writes_refused() const;
   // The reply file's length as the host sees it now.
   uint64_t reply_size() const;
   // The sectors the device took from log entry from on: the device's latency, and a log line each.

@@ -63,6 +63,35 @@ std::string parse_shrink(CartsimOptions& options, const char* text) {
   return complaint;
 }
 
+// A device address: decimal, or hexadecimal after 0x.
+std::string parse_address(const char* text, std::optional<uint32_t>& address) {
+  errno = 0;
+  char* end = nullptr;
+  const unsigned long long n = std::strtoull(text, &end, 0);
+  if (errno != 0 || end == text || *end != '\0' || *text == '-' || *text == '+' || n > UINT32_MAX) {
+    return std::string("not a 32-bit address: ") + text;
+  }
+  address = static_cast<uint32_t>(n);
+  return "";
+}
+
+struct BeyondName {
+  std::string_view name;
+  Beyond beyond;
+};
+
+constexpr BeyondName kBeyondNames[] = {{"fill", Beyond::fill}, {"openbus", Beyond::openbus}, {"mirror", Beyond::mirror}};
+
+std::string parse_beyond(const char* text, Beyond& beyond) {
+  for (const BeyondName& entry : kBeyondNames) {
+    if (entry.name == text) {
+      beyond = entry.beyond;
+      return "";
+    }
+  }
+  return std::string("--beyond takes mirror, openbus or fill: ") + text;
+}
+
 std::string parse_id(const char* text, std::array<uint8_t, 8>& id) {
   const std::string_view hex = text;
   if (hex.size() != 16 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string_view::npos) {
@@ -78,6 +107,7 @@ constexpr std::string_view kIdentity = "identity (the identity block at offset 8
 constexpr std::string_view kLinkModel = "link model (default: no delay):";
 constexpr std::string_view kFaults = "faults:";
 constexpr std::string_view kPageCache = "page cache:";
+constexpr std::string_view kBus = "cartridge bus (group 0x10):";
 
 const OptionEntry kOptions[] = {
     {"", "--rom", "FILE", "the N64 cartridge image in the slot (any byte order, as dumped)",
@@ -100,6 +130,12 @@ const OptionEntry kOptions[] = {
        o.device.second_name = v;
        return std::string();
      }},
+    {kBus, "--beyond", "WHAT",
+     "what reads past the image's end give: fill (the default: each\n"
+     "16-bit word its own address's low 16 bits, high byte first),\n"
+     "openbus (each big-endian halfword at address A reads A & 0xFFFF)\n"
+     "or mirror (the image repeats, up to 64 MiB from 0x1000000)",
+     [](CartsimOptions& o, const char* v) { return parse_beyond(v, o.device.beyond); }},
     {kLinkModel, "--latency-us", "N",
      "the device works N microseconds on every command sector; the\n"
      "next read waits for it",
@@ -118,11 +154,38 @@ const OptionEntry kOptions[] = {
      "once N command sectors are taken, T-DRIVER.DMP is only BYTES\n"
      "long (0:BYTES from the start); reads stop at its new end",
      parse_shrink},
+    {kFaults, "--refuse-writes-after", "N",
+     "once N commands are accepted, creating, truncating or writing\n"
+     "CMD.CMD fails with EROFS (a drive remounted read-only); the\n"
+     "other files stay readable",
+     [](CartsimOptions& o, const char* v) { return parse_count(v, 0, o.refuse_writes_after); }},
+    {kFaults, "--corrupt-every", "N",
+     "every Nth read of the cartridge (group 0x10) answers with one\n"
+     "bit flipped, as through a dirty contact",
+     [](CartsimOptions& o, const char* v) { return parse_count(v, 1, o.device.n64_faults.corrupt_every); }},
+    {kFaults, "--corrupt-at", "ADDRESS",
+     "every read whose reply covers the device address (0x... or\n"
+     "decimal) has one bit flipped, another each time: a chunk that\n"
+     "never reads the same twice",
+     [](CartsimOptions& o, const char* v) { return parse_address(v, o.device.n64_faults.corrupt_at); }},
+    {kFaults, "--seed", "S", "which bits the corruptions flip (default 1)",
+     [](CartsimOptions& o, const char* v) { return parse_count(v, 0, o.device.n64_faults.seed); }},
+    {kFaults, "--zero-after", "N", "once N command sectors are taken, reads of the cartridge answer\nzeros",
+     [](CartsimOptions& o, const char* v) { return parse_count(v, 0, o.device.n64_faults.zero_after); }},
+    {kFaults, "--lag", "",
+     "every read of the cartridge is answered one request late: the\n"
+     "reply file shows the reply to the read before (the first is\n"
+     "answered in time)",
+     [](CartsimOptions& o, const char*) { o.device.n64_faults.lag = true; return std::string(); }},
     {kPageCache, "--direct-io", "",
      "every read of T-DRIVER.DMP and DUMP.ROM reaches cartsim, also a\n"
      "buffered one; by default their pages stay cached across opens\n"
      "(keep_cache) and only unbuffered reads see fresh replies",
      [](CartsimOptions& o, const char*) { o.direct_io = true; return std::string(); }},
+    {kPageCache, "--refuse-direct-io", "",
+     "unbuffered opens (O_DIRECT) of T-DRIVER.DMP and DUMP.ROM fail\n"
+     "with EINVAL, as on a drive that cannot bypass the page cache",
+     [](CartsimOptions& o, const char*) { o.refuse_direct_io = true; return std::string(); }},
     {kPageCache, "--help", "", "this text",
      [](CartsimOptions& o, const char*) { o.help = true; return std::string(); }},
 };

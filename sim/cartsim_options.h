@@ -25,7 +25,10 @@ struct CartsimOptions {
   uint64_t flaky_every = 0;     // every Nth read of the reply file comes back short; 0 never
   std::optional<uint64_t> shrink_reply_after;  // once this many sectors are taken, the reply file
   uint64_t shrink_reply_to = 0;                // is only this long
+  std::optional<uint64_t> refuse_writes_after;  // once this many commands are accepted, CMD.CMD
+                                                // can be neither created, truncated nor written
   bool direct_io = false;       // reply and dump reads always reach cartsim (no page cache)
+  bool refuse_direct_io = false;  // unbuffered opens of the reply and dump files fail with EINVAL
   bool help = false;
 };
 

@@ -78,7 +78,7 @@ Device::Device(DeviceConfig cfg)
     : config(std::move(cfg)),
       reply_file(kReplyFileSize, 0),
       dump_file(config.dump_size, 0),
-      g10{.rom = config.rom} {
+      g10{.rom = config.rom, .beyond = config.beyond, .faults = config.n64_faults, .random = config.n64_faults.seed} {
   write_identity_block();
 }
 

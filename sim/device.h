@@ -62,6 +62,8 @@ struct DeviceConfig {
   // for a device whose name does not begin "NES" (one whose name does takes Blowfish).
   std::array<uint8_t, 8> xor_key{};
   uint32_t dump_size = kDefaultDumpSize;
+  Beyond beyond = Beyond::fill;  // what the N64 slot answers past the cartridge image
+  N64Faults n64_faults;          // the faults of its read replies (group_10.h)
 };
 
 struct Device {

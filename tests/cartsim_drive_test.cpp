@@ -1,6 +1,8 @@
 // cartsim's drive, without a mount: what any program on the host may do to the three files must
-// neither crash cartsim nor grow it without bound.
+// neither crash cartsim nor grow it without bound, and the drive's faults do what they say.
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -69,6 +71,32 @@ TEST_F(CartsimDrive, AWritePastTheCommandFileLimitTakesNothing) {
   EXPECT_EQ(device.command_file.size(), kCommandFileLimit);
   EXPECT_EQ(device.log.size(), kCommandFileLimit / kSectorSize);
   EXPECT_EQ(device.log.back().outcome, Outcome::bad_marker);
+}
+
+// --refuse-writes-after: once N commands are accepted the command file takes nothing more, while
+// the other files stay readable; --refuse-direct-io: unbuffered opens of the device's files fail.
+TEST_F(CartsimDrive, RefusedWritesAndUnbufferedOpens) {
+  options.refuse_writes_after = 1;
+  options.refuse_direct_io = true;
+  std::vector<uint8_t> sector(kSectorSize, 0);
+  sector[1] = 0x10;
+  sector[2] = 0x01;
+  frame_sectors(sector.data(), kSectorSize);
+  ASSERT_EQ(drive.create(DriveFile::command), 0);
+  ASSERT_EQ(drive.write(DriveFile::command, 0, sector.data(), sector.size()), static_cast<int>(kSectorSize));
+  EXPECT_EQ(device.accepted, 1u);
+  EXPECT_EQ(drive.create(DriveFile::command), -EROFS);
+  EXPECT_EQ(drive.open(DriveFile::command, O_WRONLY | O_TRUNC), -EROFS);
+  EXPECT_EQ(drive.truncate(DriveFile::command, 0), -EROFS);
+  EXPECT_EQ(drive.write(DriveFile::command, 0, sector.data(), sector.size()), -EROFS);
+  EXPECT_EQ(device.log.size(), 1u);
+  EXPECT_EQ(drive.open(DriveFile::command, O_RDONLY), 0);
+
+  std::vector<uint8_t> out(1024);
+  EXPECT_EQ(drive.open(DriveFile::reply, O_RDONLY), 0);
+  EXPECT_EQ(drive.read(DriveFile::reply, 0, out.data(), out.size()), 1024);
+  EXPECT_EQ(drive.open(DriveFile::reply, O_RDONLY | O_DIRECT), -EINVAL);
+  EXPECT_EQ(drive.open(DriveFile::dump, O_RDONLY | O_DIRECT), -EINVAL);
 }
 
 }  // namespace

@@ -18,7 +18,9 @@ TEST(CartsimOptions, TakesEveryOption) {
   CartsimOptions o;
   ASSERT_EQ(parse({"mnt", "--rom", "c.n64", "--ready-file", "r", "--log", "l", "--name", "N", "--id",
                    "0102030405060708", "--boot", "--second-name", "S", "--latency-us", "5", "--bytes-per-sec", "7",
-                   "--fail-after", "0", "--flaky-every", "9", "--direct-io"},
+                   "--fail-after", "0", "--flaky-every", "9", "--direct-io", "--beyond", "mirror",
+                   "--refuse-writes-after", "4", "--corrupt-every", "5", "--corrupt-at", "0x1002000", "--seed", "6",
+                   "--zero-after", "3", "--lag", "--refuse-direct-io"},
                   o),
             "");
   EXPECT_EQ(o.mount_point, "mnt");
@@ -36,12 +38,23 @@ TEST(CartsimOptions, TakesEveryOption) {
   EXPECT_EQ(o.flaky_every, 9u);
   EXPECT_TRUE(o.direct_io);
   EXPECT_FALSE(o.help);
+  EXPECT_EQ(o.device.beyond, Beyond::mirror);
+  EXPECT_EQ(o.refuse_writes_after, std::optional<uint64_t>(4));
+  EXPECT_EQ(o.device.n64_faults.corrupt_every, 5u);
+  EXPECT_EQ(o.device.n64_faults.corrupt_at, std::optional<uint32_t>(0x1002000));
+  EXPECT_EQ(o.device.n64_faults.seed, 6u);
+  EXPECT_EQ(o.device.n64_faults.zero_after, std::optional<uint64_t>(3));
+  EXPECT_TRUE(o.device.n64_faults.lag);
+  EXPECT_TRUE(o.refuse_direct_io);
 
   CartsimOptions plain;
   ASSERT_EQ(parse({"--rom", "c.n64", "mnt"}, plain), "");
   EXPECT_FALSE(plain.fail_after.has_value());
   EXPECT_FALSE(plain.device.second_block);
   EXPECT_EQ(plain.flaky_every, 0u);
+  EXPECT_EQ(plain.device.beyond, Beyond::fill);
+  EXPECT_FALSE(plain.refuse_writes_after.has_value());
+  EXPECT_FALSE(plain.device.n64_faults.lag);
 }
 
 TEST(CartsimOptions, RefusesWhatItCannotUse) {
@@ -61,6 +74,9 @@ TEST(CartsimOptions, RefusesWhatItCannotUse) {
       {{"mnt", "--rom", "c.n64", "--fail-after", "3x"}, "not a count: 3x"},
       {{"mnt", "--rom", "c.n64", "--flaky-every", "0"}, "not a count of at least 1: 0"},
       {{"mnt", "--rom", "c.n64", "--bytes-per-sec", "0"}, "not a count of at least 1: 0"},
+      {{"mnt", "--rom", "c.n64", "--beyond", "zeros"}, "--beyond takes mirror, openbus or fill: zeros"},
+      {{"mnt", "--rom", "c.n64", "--corrupt-at", "0x100000000"}, "not a 32-bit address: 0x100000000"},
+      {{"mnt", "--rom", "c.n64", "--corrupt-every", "0"}, "not a count of at least 1: 0"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.complaint);

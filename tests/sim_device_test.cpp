@@ -99,6 +99,86 @@ TEST(DeviceModel, N64ReadsPastTheCartridgeSeeTheFloatingBus) {
   EXPECT_EQ(std::memcmp(device.reply_file.data(), expected, 8), 0);
 }
 
+// What the slot answers past the image: the words of the floating bus (fill and openbus alike:
+// each big-endian halfword at address A reads A & 0xFFFF), or, for mirror, the image again within
+// the 64 MiB ROM window.
+TEST(DeviceModel, PastTheImageEachBeyondAnswersAsDocumented) {
+  const std::vector<uint8_t> rom = with_rom(0x3000).rom;
+  const auto bus_word = [](const N64Slot& slot, uint32_t a) { return slot.read(a) << 8 | slot.read(a + 1); };
+  for (const Beyond beyond : {Beyond::fill, Beyond::openbus, Beyond::mirror}) {
+    SCOPED_TRACE(static_cast<int>(beyond));
+    const N64Slot slot{.rom = rom, .beyond = beyond};
+    for (const uint32_t a : {kN64RomBase, kN64RomBase + 0x2FFE}) {
+      EXPECT_EQ(slot.read(a), rom[a - kN64RomBase]) << "the image itself";
+    }
+    for (const uint32_t offset : {0x3000u, 0x3002u, 0x12346u, kN64RomWindow - 2}) {
+      const uint32_t a = kN64RomBase + offset;
+      if (beyond == Beyond::mirror) {
+        EXPECT_EQ(slot.read(a), rom[offset % rom.size()]);
+        EXPECT_EQ(slot.read(a + 1), rom[(offset + 1) % rom.size()]);
+      } else {
+        EXPECT_EQ(bus_word(slot, a), static_cast<int>(a & 0xFFFF)) << std::hex << a;
+      }
+    }
+    // Outside the ROM window every mode floats.
+    for (const uint32_t a : {kN64RomBase - 0x10, kN64RomBase + kN64RomWindow + 0x1234}) {
+      EXPECT_EQ(bus_word(slot, a), static_cast<int>(a & 0xFFFF)) << std::hex << a;
+    }
+  }
+}
+
+// The faults of the slot's read replies.
+TEST(DeviceModel, ReadFaultsFlipZeroAndDelayReplies) {
+  DeviceConfig config = with_rom(0x10000);
+  const std::vector<uint8_t> rom = config.rom;
+  const auto reply_of = [](DeviceConfig c, const std::vector<uint32_t>& offsets) {
+    Device device(c);
+    std::vector<std::vector<uint8_t>> replies;
+    for (const uint32_t offset : offsets) {
+      send(device, framed_sector(0x10, 0x03, kN64RomBase + offset, 0x2000));
+      replies.emplace_back(device.reply_file.begin(), device.reply_file.begin() + 0x2000);
+    }
+    return replies;
+  };
+  const auto bits_differing = [](const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    int n = 0;
+    for (size_t i = 0; i < a.size(); ++i) n += __builtin_popcount(a[i] ^ b[i]);
+    return n;
+  };
+  const auto chunk = [&](uint32_t offset) {
+    return std::vector<uint8_t>(rom.begin() + offset, rom.begin() + offset + 0x2000);
+  };
+
+  DeviceConfig every = config;
+  every.n64_faults.corrupt_every = 3;
+  std::vector<std::vector<uint8_t>> replies = reply_of(every, {0, 0x2000, 0x4000, 0x6000, 0x8000, 0xA000});
+  for (uint32_t k = 0; k < 6; ++k) {
+    EXPECT_EQ(bits_differing(replies[k], chunk(k * 0x2000)), k % 3 == 2 ? 1 : 0) << "read " << k + 1;
+  }
+
+  DeviceConfig at = config;
+  at.n64_faults.corrupt_at = kN64RomBase + 0x4123;
+  replies = reply_of(at, {0x4000, 0x4000, 0x4000, 0x2000, 0x4000});
+  for (uint32_t k = 0; k < 5; ++k) {
+    EXPECT_EQ(bits_differing(replies[k], chunk(k == 3 ? 0x2000 : 0x4000)), k == 3 ? 0 : 1) << "read " << k + 1;
+  }
+  EXPECT_NE(replies[0], replies[1]);
+  EXPECT_NE(replies[1], replies[2]);
+
+  DeviceConfig zero = config;
+  zero.n64_faults.zero_after = 2;
+  replies = reply_of(zero, {0, 0x2000, 0x4000});
+  EXPECT_EQ(replies[1], chunk(0x2000));
+  EXPECT_EQ(replies[2], std::vector<uint8_t>(0x2000, 0)) << "the third command is answered with zeros";
+
+  DeviceConfig lag = config;
+  lag.n64_faults.lag = true;
+  replies = reply_of(lag, {0, 0x2000, 0x4000});
+  EXPECT_EQ(replies[0], chunk(0)) << "the first read is answered in time";
+  EXPECT_EQ(replies[1], chunk(0));
+  EXPECT_EQ(replies[2], chunk(0x2000));
+}
+
 TEST(DeviceModel, IdentityBlockLayout) {
   DeviceConfig config;
   config.name = "READER";
