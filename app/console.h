@@ -36,6 +36,10 @@ int console_vprint_plain(const char* format, va_list args);
 // console's stream: the data of a run, such as its JSON report. One file per platform.
 void console_write_data(const char* data, uint32_t length);
 
+// Whether the console's stream is a terminal (a Windows console), where text can be redrawn in
+// place. One file per platform.
+bool console_is_terminal();
+
 int print_console(const char* format, ...);
 int print_error(const char* format, ...);
 int print_notice(const char* format, ...);

@@ -60,6 +60,8 @@ int console_vprint_plain(const char* format, va_list args) {
   return n;
 }
 
+bool console_is_terminal() { return ::isatty(console_fd()) == 1; }
+
 void console_write_data(const char* data, uint32_t length) {
   std::fflush(stdout);
   write_all(STDOUT_FILENO, {data, length});

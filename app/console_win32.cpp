@@ -81,6 +81,12 @@ int console_vprint_plain(const char* format, va_list args) {
   return n;
 }
 
+bool console_is_terminal() {
+  DWORD mode = 0;
+  return ::GetConsoleMode(::GetStdHandle(console_stream == ConsoleStream::error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE),
+                          &mode) != FALSE;
+}
+
 void console_write_data(const char* data, uint32_t length) {
   use_binary(stdout);
   std::fwrite(data, 1, length, stdout);

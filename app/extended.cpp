@@ -10,6 +10,7 @@
 
 #include "app/console.h"
 #include "app/dump.h"
+#include "app/dump_rules.h"
 #include "app/image_report.h"
 #include "app/options.h"
 #include "app/paths.h"
@@ -38,18 +39,20 @@ bool find_catalogue(const Options& options, CatalogueSource& catalogue) {
   return true;
 }
 
-// Gives the report: the JSON object on standard output, or the human report on the console.
+// Gives the report: the JSON object on standard output, or the human report on the console. The
+// image is suspect when the report says so, or when a chunk of a dump never settled.
 int give_report(const Options& options, ImageScanner& scanner, const CatalogueSource& catalogue,
-                const std::string* output) {
+                const DumpFacts* dump) {
   RomReport report{};
   scanner.finish(catalogue.loaded ? &catalogue.catalogue : nullptr, report);
   if (options.json) {
-    const std::string text = report_json(report, catalogue, output) + "\n";
+    const std::string text = report_json(report, catalogue, dump) + "\n";
     console_write_data(text.data(), static_cast<uint32_t>(text.size()));
   } else {
-    print_report(report_lines(report, catalogue));
+    print_report(report_lines(report, catalogue, dump));
   }
-  return report.suspect ? kExitSuspect : kExitSuccess;
+  const bool unsettled = dump != nullptr && !dump->unstable.empty();
+  return report.suspect || unsettled ? kExitSuspect : kExitSuccess;
 }
 
 // Reads an image file in pieces, whatever its size, and reports on it.
@@ -77,17 +80,29 @@ int run_info(const Options& options, const CatalogueSource& catalogue) {
   return give_report(options, *scanner, catalogue, nullptr);
 }
 
-// Dumps the cartridge as the run without arguments does, to the file asked for and in the order
-// asked for, then reports on the image as written.
+// Dumps the cartridge as the run without arguments does, to the file asked for, in the order and
+// the size asked for (by default as much as the cartridge holds), then reports on the image as
+// written.
 int run_dump(const Options& options, const CatalogueSource& catalogue) {
-  DumpRequest request{.output = options.output, .big_order = options.z64, .scan = true};
+  const DumpRequest request{.output = options.output,
+                            .big_order = options.z64,
+                            .size = options.size_mib == 0 ? kRomWindow : options.size_mib * 1024 * 1024,
+                            .auto_size = options.size_mib == 0,
+                            .verify = options.verify,
+                            .extended = true,
+                            .scan = true};
   DumpOutcome outcome;
   if (dump_cartridge(request, outcome) != 0) {
     return kExitFailure;
   }
   // The notice of the write ends without a line break.
   print_plain("\n");
-  return give_report(options, *outcome.scanner, catalogue, &outcome.output);
+  const DumpFacts facts{.output = outcome.output,
+                        .size_reason = outcome.size_reason,
+                        .verified = outcome.verified,
+                        .reread_chunks = outcome.reread_chunks,
+                        .unstable = outcome.unstable};
+  return give_report(options, *outcome.scanner, catalogue, &facts);
 }
 
 }  // namespace

@@ -102,6 +102,22 @@ ReportLine catalogue_line(const RomReport& report, const CatalogueSource& catalo
   return {"Catalogue", text, color};
 }
 
+ReportLine verified_line(const DumpFacts& dump) {
+  if (!dump.verified) return {"Verified", "no: every chunk was read once (--verify reads twice)", ConsoleColor::current};
+  const std::string rereads = std::to_string(dump.reread_chunks) + (dump.reread_chunks == 1 ? " chunk" : " chunks") +
+                              " needed re-reads";
+  if (dump.unstable.empty()) {
+    return {"Verified", "every chunk read twice and agreed; " + rereads, ConsoleColor::notice};
+  }
+  std::string text = std::to_string(dump.unstable.size()) + (dump.unstable.size() == 1 ? " chunk" : " chunks") +
+                     " never read the same twice in a row, at device address" +
+                     (dump.unstable.size() == 1 ? "" : "es");
+  for (size_t i = 0; i < dump.unstable.size(); ++i) {
+    text += (i == 0 ? " 0x" : ", 0x") + hex_word(dump.unstable[i]);
+  }
+  return {"Verified", text + "; " + rereads, ConsoleColor::error};
+}
+
 std::string size_text(uint64_t size) {
   std::string text = std::to_string(size) + " bytes";
   if (size != 0 && size % kMiB == 0) text += " (" + std::to_string(size / kMiB) + " MiB)";
@@ -255,7 +271,8 @@ std::string terminal_text(std::string_view text) {
   return out;
 }
 
-std::vector<ReportLine> report_lines(const RomReport& report, const CatalogueSource& catalogue) {
+std::vector<ReportLine> report_lines(const RomReport& report, const CatalogueSource& catalogue,
+                                     const DumpFacts* dump) {
   const RomHeader& header = report.header;
   std::vector<ReportLine> lines;
   if (report.has_header) {
@@ -276,6 +293,10 @@ std::vector<ReportLine> report_lines(const RomReport& report, const CatalogueSou
   lines.push_back({"SHA-1", hex_bytes(report.hashes.sha1), ConsoleColor::current});
   lines.push_back({"SHA-256", hex_bytes(report.hashes.sha256), ConsoleColor::current});
   lines.push_back(catalogue_line(report, catalogue));
+  if (dump != nullptr) {
+    lines.push_back({"Sized by", dump->size_reason, ConsoleColor::current});
+    lines.push_back(verified_line(*dump));
+  }
   return lines;
 }
 
@@ -296,7 +317,7 @@ void print_report(const std::vector<ReportLine>& lines) {
   }
 }
 
-std::string report_json(const RomReport& report, const CatalogueSource& catalogue, const std::string* output) {
+std::string report_json(const RomReport& report, const CatalogueSource& catalogue, const DumpFacts* dump) {
   const RomHeader& header = report.header;
   const RomCheck& check = report.check;
   const bool header_present = report.has_header != 0;
@@ -328,7 +349,13 @@ std::string report_json(const RomReport& report, const CatalogueSource& catalogu
         {"matched_by", report.catalogue.by == RomMatchKind::md5 ? "md5" : "crc"},
     };
   }
-  if (output != nullptr) json["output"] = valid_utf8(*output);
+  if (dump != nullptr) {
+    json["output"] = valid_utf8(dump->output);
+    json["size_reason"] = dump->size_reason;
+    json["verified"] = dump->verified;
+    json["reread_chunks"] = dump->reread_chunks;
+    json["unstable"] = dump->unstable;
+  }
   return json.dump(2);
 }
 

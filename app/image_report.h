@@ -58,6 +58,15 @@ std::string terminal_text(std::string_view text);
 // Text made valid UTF-8: every byte that begins no valid sequence becomes U+FFFD.
 std::string valid_utf8(std::string_view text);
 
+// What a dump adds to the report on the image it wrote.
+struct DumpFacts {
+  std::string output;              // the path written
+  std::string size_reason;         // how the size was decided: "mirror from 32 MiB", ...
+  bool verified = false;           // every chunk was read twice and compared
+  uint32_t reread_chunks = 0;      // chunks whose reads differed, read again
+  std::vector<uint32_t> unstable;  // device addresses of the chunks that never settled
+};
+
 struct ReportLine {
   std::string label;
   std::string text;
@@ -65,13 +74,16 @@ struct ReportLine {
 };
 
 // The human report: title, game id and region, version, boot code, checksum, size and byte order,
-// the four hashes, the catalogue line.
-std::vector<ReportLine> report_lines(const RomReport& report, const CatalogueSource& catalogue);
+// the four hashes, the catalogue line; after a dump (dump not null) how its size was decided and
+// what its verification found.
+std::vector<ReportLine> report_lines(const RomReport& report, const CatalogueSource& catalogue,
+                                     const DumpFacts* dump = nullptr);
 // Prints the lines on the console, the labels aligned.
 void print_report(const std::vector<ReportLine>& lines);
 
-// The report as one JSON object (pretty-printed, without a final line break); output is the path
-// written after a dump, null for a report on a file.
-std::string report_json(const RomReport& report, const CatalogueSource& catalogue, const std::string* output);
+// The report as one JSON object (pretty-printed, without a final line break); dump is what a dump
+// adds (the keys output, size_reason, verified, reread_chunks and unstable), null for a report on a
+// file.
+std::string report_json(const RomReport& report, const CatalogueSource& catalogue, const DumpFacts* dump);
 
 }  // namespace cartdump

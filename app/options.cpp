@@ -13,6 +13,21 @@ constexpr const char* kDescription =
     "of it. Without arguments it dumps 16 MiB to Dump16M.n64 as it always has.\n"
     "Exit status: 0 success, 1 failure, 2 usage error, 3 the image is suspect.\n";
 
+constexpr uint32_t kMostMiB = 64;
+
+// --size: "auto", or a whole number of MiB from 1 to 64 (0 stands for auto). "" or what is wrong.
+std::string read_size(const std::string& text, uint32_t& size_mib) {
+  if (text == "auto") {
+    size_mib = 0;
+    return "";
+  }
+  const bool digits = !text.empty() && text.size() <= 2 && text.find_first_not_of("0123456789") == std::string::npos;
+  const unsigned long n = digits ? std::stoul(text) : 0;
+  if (n < 1 || n > kMostMiB) return "--size takes auto or a whole number of MiB from 1 to 64: " + text;
+  size_mib = static_cast<uint32_t>(n);
+  return "";
+}
+
 void print_text(std::FILE* stream, const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), stream);
   std::fflush(stream);
@@ -31,6 +46,16 @@ int parse_options(int argc, const char* const* argv, Options& options) {
       ->type_name("FILE")
       ->excludes(info);
   app.add_flag("--z64", options.z64, "Write the image in big-endian order, whatever order the cartridge delivers")
+      ->excludes(info);
+  std::string size = "auto";
+  app.add_option("--size", size,
+                 "MiB to dump, 1 to 64, or auto: read on past each size a cartridge comes in until what follows "
+                 "mirrors the image or is open bus (the default)")
+      ->type_name("N|auto")
+      ->check([&](const std::string& text) { return read_size(text, options.size_mib); })
+      ->excludes(info);
+  app.add_flag("--verify", options.verify,
+               "Read the cartridge twice and compare; read a chunk whose reads differ until two agree")
       ->excludes(info);
   app.add_flag("--json", options.json, "The report as one JSON object on stdout; all other text to stderr");
   CLI::Option* catalogue =

@@ -10,6 +10,8 @@ struct Options {
   std::string info_file;
   std::string output;  // -o, --output FILE: where a dump is written; empty for the default name
   bool z64 = false;    // --z64: write the image in big order
+  uint32_t size_mib = 0;  // --size N: MiB to dump, 1 to 64; 0 for --size auto, the default
+  bool verify = false;    // --verify: read the cartridge twice and compare
   bool json = false;   // --json: the report as one JSON object on stdout, human text on stderr
   bool catalogue_given = false;
   std::string catalogue;  // --catalogue FILE

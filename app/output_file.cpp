@@ -33,6 +33,18 @@ bool output_write(OutputFile& file, const uint8_t* data, uint32_t length) {
   return true;
 }
 
+bool output_write_at(OutputFile& file, uint64_t offset, const uint8_t* data, uint32_t length) {
+  const char* what = "";
+  if (const int error = output_os::write_at(file.handle, offset, data, length, what); error != 0) {
+    return failed(file, error, what, file.partial);
+  }
+  return true;
+}
+
+void output_start_flush(OutputFile& file, uint64_t offset, uint64_t length) {
+  output_os::start_flush(file.handle, offset, length);
+}
+
 bool output_commit(OutputFile& file) {
   const char* what = "";
   if (const int error = output_os::flush_and_close(file.handle, what); error != 0) {

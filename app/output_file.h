@@ -23,6 +23,15 @@ bool output_create(OutputFile& file, const std::string& path);
 // Appends length bytes. Returns false, with error set, unless all of them were written.
 bool output_write(OutputFile& file, const uint8_t* data, uint32_t length);
 
+// Replaces length bytes at offset, all within what was written. Returns false, with error set,
+// unless all of them were written.
+bool output_write_at(OutputFile& file, uint64_t offset, const uint8_t* data, uint32_t length);
+
+// Starts writing to the disk the length bytes at offset that were written, without waiting for
+// them, so that the flush of output_commit finds little left to do. Where the platform has no such
+// call it does nothing.
+void output_start_flush(OutputFile& file, uint64_t offset, uint64_t length);
+
 // Flushes the partial file to the disk, closes it and renames it over the output. Returns false,
 // with error set and the partial file removed, when any of that fails.
 bool output_commit(OutputFile& file);
@@ -35,6 +44,8 @@ void output_discard(OutputFile& file);
 namespace output_os {
 int create(const std::string& partial, intptr_t& handle, const char*& what);
 int write(intptr_t handle, const uint8_t* data, uint32_t length, const char*& what);
+int write_at(intptr_t handle, uint64_t offset, const uint8_t* data, uint32_t length, const char*& what);
+void start_flush(intptr_t handle, uint64_t offset, uint64_t length);
 int flush_and_close(intptr_t& handle, const char*& what);  // closes on every path
 void close_quietly(intptr_t& handle);
 int replace(const std::string& from, const std::string& to, const char*& what);

@@ -33,6 +33,29 @@ int write(intptr_t handle, const uint8_t* data, uint32_t length, const char*& wh
   return 0;
 }
 
+int write_at(intptr_t handle, uint64_t offset, const uint8_t* data, uint32_t length, const char*& what) {
+  what = "cannot write";
+  uint32_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::pwrite(static_cast<int>(handle), data + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return EIO;
+    done += static_cast<uint32_t>(n);
+  }
+  return 0;
+}
+
+// Linux starts the write-back of the range and returns; elsewhere the final flush does it all.
+void start_flush(intptr_t handle, uint64_t offset, uint64_t length) {
+#ifdef __linux__
+  ::sync_file_range(static_cast<int>(handle), static_cast<off_t>(offset), static_cast<off_t>(length),
+                    SYNC_FILE_RANGE_WRITE);
+#else
+  (void)handle, (void)offset, (void)length;
+#endif
+}
+
 int flush_and_close(intptr_t& handle, const char*& what) {
   const int fd = static_cast<int>(handle);
   handle = -1;

@@ -37,6 +37,34 @@ int write(intptr_t handle, const uint8_t* data, uint32_t length, const char*& wh
   return 0;
 }
 
+// A positioned write; the file pointer, which the writes that append use, is put back after it.
+int write_at(intptr_t handle, uint64_t offset, const uint8_t* data, uint32_t length, const char*& what) {
+  what = "cannot write";
+  const HANDLE file = as_handle(handle);
+  LARGE_INTEGER here{};
+  if (!::SetFilePointerEx(file, LARGE_INTEGER{}, &here, FILE_CURRENT)) return static_cast<int>(::GetLastError());
+  uint32_t done = 0;
+  int error = 0;
+  while (done < length && error == 0) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>((offset + done) & 0xFFFFFFFFu);
+    at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
+    DWORD n = 0;
+    if (!::WriteFile(file, data + done, length - done, &n, &at)) {
+      error = static_cast<int>(::GetLastError());
+    } else if (n == 0) {
+      error = ERROR_WRITE_FAULT;
+    }
+    done += n;
+  }
+  if (!::SetFilePointerEx(file, here, nullptr, FILE_BEGIN) && error == 0) error = static_cast<int>(::GetLastError());
+  return error;
+}
+
+// Windows has no plain call that starts the write-back of a range without waiting for it: the
+// final FlushFileBuffers writes everything.
+void start_flush(intptr_t, uint64_t, uint64_t) {}
+
 int flush_and_close(intptr_t& handle, const char*& what) {
   const HANDLE file = as_handle(handle);
   handle = -1;

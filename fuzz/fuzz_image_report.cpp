@@ -103,11 +103,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(report.suspect == (report.check.state == cartdump::RomCheckState::differs || listed_bad),
              "suspect %d", report.suspect);
 
-  const std::string output = name;
-  for (const std::string* path : {static_cast<const std::string*>(nullptr), &output}) {
+  const cartdump::DumpFacts dump{.output = name, .size_reason = "open bus from 4 MiB"};
+  for (const cartdump::DumpFacts* facts : {static_cast<const cartdump::DumpFacts*>(nullptr), &dump}) {
     std::string json_text;
     try {
-      json_text = cartdump::report_json(report, catalogue, path);
+      json_text = cartdump::report_json(report, catalogue, facts);
       const nlohmann::json json = nlohmann::json::parse(json_text);
       FUZZ_CHECK(json["size"] == report.size && json["md5"] == hex(hashes.md5.data(), cartdump::kMd5Size),
                  "the JSON does not read back");

@@ -18,6 +18,12 @@ int write_whole_file(const char* path, const uint8_t* buffer, uint32_t length);
 // cannot be opened, or for a failed read; fewer than length when the file ends first.
 int read_file_unbuffered(const char* path, uint8_t* destination, uint32_t length, uint32_t offset);
 
+// 1 once a read of this process went through the host's file cache because the drive refused to
+// bypass it (the cached fallback), 0 until then. Such a read drops the file's cached pages before
+// and after it, so that the device is asked; a page another program reads in between may still
+// answer in its place, so replies read this way may be stale.
+int file_cached_fallback();
+
 // The system's text for the last failure of a primitive above ("" when the last call met none):
 // the reason a caller names when a command or a read did not get through.
 const char* file_error_text();

@@ -15,6 +15,7 @@ namespace cartdump {
 namespace {
 
 char last_error[512];
+bool cached_fallback = false;
 
 void clear_error() { last_error[0] = '\0'; }
 
@@ -46,6 +47,8 @@ ssize_t pread_retrying(int fd, void* buffer, size_t length, off_t offset) {
 }  // namespace
 
 const char* file_error_text() { return last_error; }
+
+int file_cached_fallback() { return cached_fallback ? 1 : 0; }
 
 int write_whole_file(const char* path, const uint8_t* buffer, uint32_t length) {
   clear_error();
@@ -82,10 +85,14 @@ int read_file_unbuffered(const char* path, uint8_t* destination, uint32_t length
   bool direct = true;
   Descriptor file(::open(path, O_RDONLY | O_DIRECT | O_CLOEXEC));
   if (file.fd < 0 && errno == EINVAL) {
-    // The filesystem refuses direct I/O: read through the page cache and drop the pages below,
-    // so that the next read of the same offset asks the device again.
+    // The filesystem refuses direct I/O: read through the page cache, dropping the file's pages
+    // before the read and after it, so that the read asks the device and the next one does too.
     direct = false;
     file.fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (file.fd >= 0) {
+      cached_fallback = true;
+      ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_DONTNEED);
+    }
   }
   if (file.fd < 0) {
     record_error("cannot open", path, errno);

@@ -54,6 +54,9 @@ bool seek_from_start(HANDLE file, uint64_t offset) {
 
 const char* file_error_text() { return last_error; }
 
+// Reads are always opened unbuffered here; a drive that refuses that fails the read instead.
+int file_cached_fallback() { return 0; }
+
 int write_whole_file(const char* path, const uint8_t* buffer, uint32_t length) {
   clear_error();
   Handle file(::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));

@@ -1,5 +1,5 @@
 // The tool's own pieces that need no device: the header test, the console's safe text, the
-// options of extended runs and the image report.
+// options of extended runs, the dump's rules on reply bytes, its progress line and the image report.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -11,8 +11,10 @@
 
 #include "app/console.h"
 #include "app/dump.h"
+#include "app/dump_rules.h"
 #include "app/image_report.h"
 #include "app/options.h"
+#include "app/progress.h"
 #include "sim/test_rom.h"
 
 namespace cartdump {
@@ -120,6 +122,89 @@ TEST(Options, ParseOrSayWhyNot) {
   }
 }
 
+TEST(Options, SizeAndVerify) {
+  struct Case {
+    std::vector<const char*> args;
+    int status;
+    uint32_t size_mib;  // 0: auto
+    bool verify;
+  };
+  const Case cases[] = {
+      {{"--json"}, kOptionsRun, 0, false},
+      {{"--size", "auto"}, kOptionsRun, 0, false},
+      {{"--size", "1", "--verify"}, kOptionsRun, 1, true},
+      {{"--size=64"}, kOptionsRun, 64, false},
+      {{"--size", "32", "--z64"}, kOptionsRun, 32, false},
+      {{"--size", "0"}, 2, 0, false},
+      {{"--size", "65"}, 2, 0, false},
+      {{"--size", "16M"}, 2, 0, false},
+      {{"--size", "-4"}, 2, 0, false},
+      {{"--size", "007"}, 2, 0, false},
+      {{"--size"}, 2, 0, false},
+      {{"--info", "a", "--size", "4"}, 2, 0, false},
+      {{"--info", "a", "--verify"}, 2, 0, false},
+  };
+  for (const Case& c : cases) {
+    std::vector<const char*> argv{"n64dump"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    SCOPED_TRACE(testing::Message() << c.args.size() << " arguments, first " << c.args[0]);
+    Options options;
+    ASSERT_EQ(parse_options(static_cast<int>(argv.size()), argv.data(), options), c.status);
+    if (c.status != kOptionsRun) continue;
+    EXPECT_EQ(options.size_mib, c.size_mib);
+    EXPECT_EQ(options.verify, c.verify);
+  }
+}
+
+// The answer checks and the signs of a cartridge's end, on reply bytes alone.
+TEST(DumpRules, AnswerChecksSizeCandidatesAndOpenBus) {
+  const std::vector<uint8_t> rom = sim::make_test_rom(3, 0x4000);
+  const uint8_t* first = rom.data();
+  const uint8_t* second = rom.data() + 0x2000;
+  EXPECT_EQ(answer_problem(first, 1024, first, second, 0x2000, 0x1000000), "");
+  const std::vector<uint8_t> zeros(0x2000, 0);
+  EXPECT_EQ(answer_problem(first, 1024, zeros.data(), zeros.data(), 0x2000, 0x1000000),
+            "the 8192 bytes at 0x01000000 came back as zeros, unlike the header read from there just before");
+  EXPECT_EQ(answer_problem(first, 1024, second, first, 0x2000, 0x1000000),
+            "the 8192 bytes at 0x01000000 came back different from the header read from there just before");
+  EXPECT_EQ(answer_problem(first, 1024, first, first, 0x2000, 0x1000000),
+            "the 8192 bytes at 0x01002000 are those at 0x01000000 again");
+
+  const std::vector<uint32_t> mib = {4, 8, 12, 16, 20, 24, 32, 40, 48, 64};
+  std::vector<uint32_t> candidates;
+  for (const uint32_t size : size_candidates()) candidates.push_back(size >> 20);
+  EXPECT_EQ(candidates, mib);
+  EXPECT_EQ(size_reason(SizeRule::mirror, 32u << 20), "mirror from 32 MiB");
+  EXPECT_EQ(size_reason(SizeRule::open_bus, 12u << 20), "open bus from 12 MiB");
+  EXPECT_EQ(size_reason(SizeRule::limit, 64u << 20), "up to the 64 MiB limit");
+  EXPECT_EQ(size_reason(SizeRule::asked, 16u << 20), "asked for 16 MiB");
+
+  // Each big-endian halfword at address A reads A & 0xFFFF, also across a 64 KiB boundary.
+  const uint32_t address = 0x100FFF0;
+  std::vector<uint8_t> bus(64);
+  for (uint32_t i = 0; i < bus.size(); i += 2) {
+    bus[i] = static_cast<uint8_t>((address + i) >> 8);
+    bus[i + 1] = static_cast<uint8_t>(address + i);
+  }
+  EXPECT_TRUE(is_open_bus(bus.data(), 64, address));
+  EXPECT_FALSE(is_open_bus(bus.data(), 64, address + 2)) << "the words of another address";
+  for (const size_t at : {size_t{0}, size_t{33}, size_t{63}}) {
+    std::vector<uint8_t> changed = bus;
+    changed[at] ^= 1;
+    EXPECT_FALSE(is_open_bus(changed.data(), 64, address)) << at;
+  }
+  EXPECT_FALSE(is_open_bus(std::vector<uint8_t>(64, 0xFF).data(), 64, address)) << "0xFF padding is data";
+}
+
+TEST(ProgressLine, PercentMiBRateAndTimeLeft) {
+  EXPECT_EQ(ProgressLine::text("", 8u << 20, 32u << 20, false, 2.0), " 25%  8.0 of 32 MiB  4.0 MiB/s  0:06 left");
+  EXPECT_EQ(ProgressLine::text("", 12u << 20, 64u << 20, true, 3.0),
+            " 19%  12.0 of \xE2\x89\xA4 64 MiB  4.0 MiB/s  0:13 left");
+  EXPECT_EQ(ProgressLine::text("verifying", 0, 16u << 20, false, 0.0), "verifying   0%  0.0 of 16 MiB");
+  EXPECT_EQ(ProgressLine::text("", 64u << 20, 64u << 20, false, 4.0), "100%  64.0 of 64 MiB  16.0 MiB/s  0:00 left");
+  EXPECT_EQ(ProgressLine::text("", 1u << 20, 64u << 20, false, 3700.0), "  2%  1.0 of 64 MiB  0.0 MiB/s  64:45:00 left");
+}
+
 RomReport scan(const std::vector<uint8_t>& image, RomByteOrder order, size_t piece,
                const RomCatalogue* catalogue = nullptr) {
   ImageScanner scanner(order);
@@ -223,13 +308,15 @@ std::string line(const std::vector<ReportLine>& lines, const std::string& label,
 
 TEST(ReportJson, TheKeysInOrderWithLowercaseHex) {
   const Fixture f = fixture("Test Cartridge (E) [!]");
-  const std::string output = "out.z64";
-  const Json json = Json::parse(report_json(f.report, f.catalogue, &output));
+  const DumpFacts dump{.output = "out.z64", .size_reason = "mirror from 4 MiB", .verified = true, .reread_chunks = 2,
+                       .unstable = {0x1002000}};
+  const Json json = Json::parse(report_json(f.report, f.catalogue, &dump));
   std::vector<std::string> keys;
   for (const auto& item : json.items()) keys.push_back(item.key());
   const std::vector<std::string> expected = {
       "size", "byte_order", "title", "game_id", "region", "version", "cic", "checksum_family", "crc1", "crc2",
-      "crc1_computed", "crc2_computed", "checksum_ok", "crc32", "md5", "sha1", "sha256", "catalogue", "output"};
+      "crc1_computed", "crc2_computed", "checksum_ok", "crc32", "md5", "sha1", "sha256", "catalogue", "output",
+      "size_reason", "verified", "reread_chunks", "unstable"};
   EXPECT_EQ(keys, expected);
   EXPECT_EQ(json["size"], 0x101000);
   EXPECT_EQ(json["byte_order"], "big");
@@ -251,8 +338,15 @@ TEST(ReportJson, TheKeysInOrderWithLowercaseHex) {
             Json::parse(R"({"name": "Test Cartridge (E) [!]", "status": "verified", "save_type": "SRAM",
                             "matched_by": "md5"})"));
   EXPECT_EQ(json["output"], "out.z64");
-  // A report on a file has no output.
-  EXPECT_FALSE(Json::parse(report_json(f.report, f.catalogue, nullptr)).contains("output"));
+  EXPECT_EQ(json["size_reason"], "mirror from 4 MiB");
+  EXPECT_EQ(json["verified"], true);
+  EXPECT_EQ(json["reread_chunks"], 2);
+  EXPECT_EQ(json["unstable"], Json::parse("[16785408]"));
+  // A report on a file has none of a dump's keys.
+  const Json on_file = Json::parse(report_json(f.report, f.catalogue, nullptr));
+  for (const char* key : {"output", "size_reason", "verified", "reread_chunks", "unstable"}) {
+    EXPECT_FALSE(on_file.contains(key)) << key;
+  }
 }
 
 TEST(ReportJson, NullWhereNothingIsKnown) {
@@ -333,6 +427,28 @@ TEST(ReportLines, ChecksumAndCatalogueInTheirColours) {
   missing.problem = "No such file or directory";
   EXPECT_EQ(line(report_lines(good.report, missing), "Catalogue"),
             "none (/nowhere/mupen64plus.ini: No such file or directory)");
+}
+
+// After a dump: how its size was decided and what its verification found.
+TEST(ReportLines, WhatADumpAdds) {
+  ConsoleColor color{};
+  const Fixture good = fixture("Test Cartridge (E) [!]");
+  DumpFacts dump{.output = "out.z64", .size_reason = "open bus from 12 MiB"};
+  std::vector<ReportLine> lines = report_lines(good.report, good.catalogue, &dump);
+  ASSERT_EQ(lines.size(), 13u);
+  EXPECT_EQ(line(lines, "Sized by"), "open bus from 12 MiB");
+  EXPECT_EQ(line(lines, "Verified"), "no: every chunk was read once (--verify reads twice)");
+  dump.verified = true;
+  dump.reread_chunks = 1;
+  EXPECT_EQ(line(report_lines(good.report, good.catalogue, &dump), "Verified", &color),
+            "every chunk read twice and agreed; 1 chunk needed re-reads");
+  EXPECT_EQ(color, ConsoleColor::notice);
+  dump.reread_chunks = 3;
+  dump.unstable = {0x1002000, 0x1FFE000};
+  EXPECT_EQ(line(report_lines(good.report, good.catalogue, &dump), "Verified", &color),
+            "2 chunks never read the same twice in a row, at device addresses 0x01002000, 0x01ffe000; 3 chunks "
+            "needed re-reads");
+  EXPECT_EQ(color, ConsoleColor::error);
 }
 
 TEST(LoadCatalogue, AMissingOrUnreadableFileSaysWhy) {

@@ -201,10 +201,12 @@ TEST_F(N64Dump, FaultMatrix) {
   // Commands: 1 the identity request, 2 the slot's preparation, 3 the header read, 4 + k chunk k.
   const Fault faults[] = {
       {"gone before discovery", {"--fail-after", "0"}, Workdir::plain, 1, "Open device error."},
-      {"gone at the first command", {"--fail-after", "1"}, Workdir::plain, 1, cannot_read + "0x01000000: cannot open "},
-      {"gone at the header read", {"--fail-after", "3"}, Workdir::plain, 1, cannot_read + "0x01000000: cannot open "},
-      {"gone in the middle", {"--fail-after", "500"}, Workdir::plain, 1, cannot_read + "0x013E0000: cannot open "},
-      {"gone at the last chunk", {"--fail-after", "2051"}, Workdir::plain, 1, cannot_read + "0x01FFE000: cannot open "},
+      // Gone, the device takes no more commands: the asks again fail at their command's write.
+      {"gone at the first command", {"--fail-after", "1"}, Workdir::plain, 1,
+       cannot_read + "0x01000000: the slot's preparation was not sent: cannot create "},
+      {"gone at the header read", {"--fail-after", "3"}, Workdir::plain, 1, cannot_read + "0x01000000: cannot create "},
+      {"gone in the middle", {"--fail-after", "500"}, Workdir::plain, 1, cannot_read + "0x013E0000: cannot create "},
+      {"gone at the last chunk", {"--fail-after", "2051"}, Workdir::plain, 1, cannot_read + "0x01FFE000: cannot create "},
       {"every 3rd reply short", {"--flaky-every", "3"}, Workdir::plain, 0, ""},
       {"every 97th reply short", {"--flaky-every", "97"}, Workdir::plain, 0, ""},
       // Even the identity block comes back short: the drive is no device to the walk.

@@ -86,6 +86,8 @@ void write_command_file(const uint8_t* buffer, uint32_t length) {
 
 const char* file_error_text() { return drive.error.c_str(); }
 
+int file_cached_fallback() { return drive.cached_fallback ? 1 : 0; }
+
 int write_whole_file(const char* path, const uint8_t* buffer, uint32_t length) {
   drive.error.clear();
   if (!test::fake_addressable(buffer, length, "write_whole_file source")) {

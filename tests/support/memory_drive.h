@@ -38,6 +38,7 @@ struct MemoryDrive {
   std::vector<uint8_t> dump_file;      // scripted
   bool unplugged = false;              // nothing under the device's roots can be created or opened
   bool writes_fail = false;            // no file can be written
+  bool cached_fallback = false;        // what file_cached_fallback reports
   // Each read of a device file delivers at most the next of these bytes (a flaky cable); once they
   // are used up reads deliver what the file holds.
   std::deque<uint32_t> read_limits;
