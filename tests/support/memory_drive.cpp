@@ -61,6 +61,11 @@ uint32_t read_device_file(DeviceFile file, uint32_t offset, uint8_t* destination
     drive.read_limits.pop_front();
   }
   sim::Device* device = drive.device;
+  if (file == DeviceFile::reply && device != nullptr && drive.short_replies > 0 && !device->log.empty() &&
+      device->log.back().address == drive.short_address) {
+    --drive.short_replies;
+    length /= 2;
+  }
   switch (file) {
     case DeviceFile::reply:
       return device != nullptr ? static_cast<uint32_t>(device->read_reply_file(offset, destination, length))

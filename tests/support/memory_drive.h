@@ -42,6 +42,10 @@ struct MemoryDrive {
   // Each read of a device file delivers at most the next of these bytes (a flaky cable); once they
   // are used up reads deliver what the file holds.
   std::deque<uint32_t> read_limits;
+  // With a model device: the next short_replies reads of the reply file after a command that read
+  // from short_address deliver half of what they ask for (a flaky cable at one chunk).
+  uint32_t short_address = 0;
+  uint32_t short_replies = 0;
   // Each write of the command file takes at most the next of these bytes (a full or write-protected
   // medium): the device gets only those, and the write fails with its reason; once they are used up
   // writes take everything.
