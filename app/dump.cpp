@@ -77,6 +77,21 @@ int prepare_slot() {
   return 1;
 }
 
+// With verification the header too is read until two reads in a row agree, at most kVerifyReads
+// reads in all: the answer checks compare the first chunk with it.
+int settle_header(std::array<uint8_t, kHeaderLength>& header) {
+  std::array<uint8_t, kHeaderLength> again{};
+  for (int reads = 1; reads < kVerifyReads; ++reads) {
+    if (interrupt_requested()) return kDumpInterrupted;
+    if (const int status = read_all(kN64RomBase, again.data(), kHeaderLength); status != 0) return status;
+    if (again == header) return 0;
+    header = again;
+  }
+  print_error("Can not read the cartridge at device address 0x%08X: its header never read the same twice in a row.\n",
+              kN64RomBase);
+  return 1;
+}
+
 // Names the output and the reason in red, and leaves no partial file behind.
 void write_failed(OutputFile& file) {
   print_error("Can not write %s: %s.\n", file.path.c_str(), file.error.c_str());
@@ -337,9 +352,16 @@ int dump_cartridge(const DumpRequest& request, DumpOutcome& outcome) {
   console_safe_text(device_state.device_name.data(), name.data(), static_cast<uint32_t>(name.size()));
   print_notice("Device: %s\n", name.data());
 
+  // A drive that refuses unbuffered reads (discovery has read from it) may let the host's cache
+  // answer for the device.
+  const bool cached = file_cached_fallback() != 0;
+  const bool verify = request.verify || (cached && request.extended);
   if (const int status = prepare_slot(); status != 0) return status;
   std::array<uint8_t, kHeaderLength> header{};
   if (const int status = read_all(kN64RomBase, header.data(), kHeaderLength); status != 0) return status;
+  if (verify) {
+    if (const int status = settle_header(header); status != 0) return status;
+  }
   print_plain("%.2X%.2X%.2X%.2X\n", header[0], header[1], header[2], header[3]);
   if (!is_n64_header(header.data())) {
     print_error("Can not find n64 data header.\n");
@@ -347,9 +369,6 @@ int dump_cartridge(const DumpRequest& request, DumpOutcome& outcome) {
   }
   const RomByteOrder delivered = rom_byte_order_of(header.data(), kHeaderLength);
   const RomByteOrder written = request.big_order ? RomByteOrder::big : delivered;
-  // A drive that refuses unbuffered reads may let the host's cache answer for the device.
-  const bool cached = file_cached_fallback() != 0;
-  const bool verify = request.verify || (cached && request.extended);
   if (cached) {
     print_notice(request.extended ? "The drive refuses unbuffered reads: replies may come from the host's cache, "
                                     "so every chunk is read twice and compared (--verify).\n"

@@ -61,7 +61,8 @@ struct DumpOutcome {
 //     fail, and then the dump stops.
 //   - With auto_size, past each candidate size it reads a little on and stops where that shows a
 //     mirror of the image's start or open bus, each seen in two places; never earlier.
-//   - With verify (or, in an extended run, when the drive refuses unbuffered reads), a second pass
+//   - With verify (or, in an extended run, when the drive refuses unbuffered reads), the header is
+//     read until two reads in a row agree, and after the first pass a second pass
 //     reads every chunk again, in swapped pairs so that no chunk follows the same request as in
 //     the first pass; a chunk whose two reads differ is read until two reads in a row agree, at
 //     most kVerifyReads reads in all, and the agreed bytes are kept. A chunk that never settles

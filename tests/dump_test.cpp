@@ -208,6 +208,22 @@ TEST_F(Dump, AChunkThatNeverSettlesIsListed) {
   EXPECT_TRUE(std::equal(run.image.begin() + 0x44000, run.image.end(), config.rom.begin() + 0x44000));
 }
 
+// With verification the header is settled first; a header that never reads the same twice stops
+// the run before anything is written.
+TEST_F(Dump, AHeaderThatNeverSettlesStopsAVerifiedRun) {
+  config.rom = sim::make_test_rom(4, 1 * kMiB);
+  config.n64_faults.corrupt_at = kN64RomBase + 0x10;
+  restart();
+  const DumpRun run = dump({.size = 1 * kMiB, .verify = true, .extended = true});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("Can not read the cartridge at device address 0x01000000: its header never read the same "
+                         "twice in a row.\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(reads_at(kN64RomBase), static_cast<size_t>(kVerifyReads));
+  EXPECT_FALSE(fs::exists(dir_ / "image"));
+}
+
 // A reply that comes back short is asked for again, four times in all: three short replies in a row
 // still give the exact image, a fourth fails the run with the address.
 TEST_F(Dump, TheRetryBound) {

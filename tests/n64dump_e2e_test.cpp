@@ -196,6 +196,7 @@ TEST_F(N64Dump, FaultMatrix) {
     Workdir workdir;
     int status;
     std::string message;  // its red message; empty for a run that must still give the exact image
+    const char* reason = nullptr;  // the system's reason the message also names, if any
   };
   const std::string cannot_read = "Can not read the cartridge at device address ";
   // Commands: 1 the identity request, 2 the slot's preparation, 3 the header read, 4 + k chunk k.
@@ -216,6 +217,14 @@ TEST_F(N64Dump, FaultMatrix) {
        cannot_read + "0x010C0000: the device answered 4096 of 8192 bytes."},
       {"output directory full", {}, Workdir::full, 1, "Can not write Dump16M.n64: cannot write "},
       {"output directory read-only", {}, Workdir::read_only, 1, "Can not write Dump16M.n64: cannot create "},
+      // The drive takes no more commands while its reply file stays readable: no reply is taken
+      // for a command that did not reach the device.
+      {"writes refused from the first command", {"--refuse-writes-after", "0"}, Workdir::plain, 1,
+       cannot_read + "0x01000000: the slot's preparation was not sent: cannot create ", "Read-only file system."},
+      {"writes refused in the middle", {"--refuse-writes-after", "500"}, Workdir::plain, 1,
+       cannot_read + "0x013E2000: cannot create ", "Read-only file system."},
+      {"writes refused at the last chunk", {"--refuse-writes-after", "2050"}, Workdir::plain, 1,
+       cannot_read + "0x01FFE000: cannot create ", "Read-only file system."},
   };
   const std::vector<uint8_t> earlier(1024 * 1024, 0x5C);
   for (const Fault& f : faults) {
@@ -238,6 +247,9 @@ TEST_F(N64Dump, FaultMatrix) {
       EXPECT_TRUE(read_file(image()) == rom) << "the image differs from the cartridge";
     } else {
       EXPECT_NE(run.out.find("\x1b[91m" + f.message), std::string::npos) << tail;
+      if (f.reason != nullptr) {
+        EXPECT_NE(run.out.find(f.reason), std::string::npos) << tail;
+      }
       EXPECT_TRUE(run.out.ends_with("\x1b[39mPlease press any key to exit...\r\n")) << tail;
       EXPECT_EQ(run.out.find("Write rom to file"), std::string::npos);
       EXPECT_TRUE(read_file(image()) == earlier) << "the earlier image was damaged";
