@@ -3,11 +3,11 @@
 // written to a real file in a scratch directory (in memory where /dev/shm is there).
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <system_error>
 #include <string>
 #include <vector>
 
@@ -46,11 +46,14 @@ class Dump : public DeviceTest {
     fake_hid_reset();
     fake_drive_walk_reset();
     fake_drive_walk().volumes = {{"C:\\", false}, {root, true}};
-    const fs::path shm = "/dev/shm";
-    const fs::path base = fs::is_directory(shm) && ::access(shm.c_str(), W_OK) == 0 ? shm : fs::temp_directory_path();
-    dir_ = base / ("cartdump_dump_test_" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    // Where there is a file system in memory, the images need not reach a disk.
+    const std::string name = "cartdump_dump_test_" + std::to_string(std::random_device{}());
+    std::error_code error;
+    dir_ = fs::path("/dev/shm") / name;
+    if (!fs::create_directories(dir_, error)) {
+      dir_ = fs::temp_directory_path() / name;
+      fs::create_directories(dir_);
+    }
   }
   void TearDown() override {
     fs::remove_all(dir_);
