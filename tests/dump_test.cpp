@@ -103,8 +103,11 @@ TEST_F(Dump, TheRunWithoutArgumentsKeepsItsCommands) {
     ASSERT_EQ(commands()[3 + k].address, kN64RomBase + k * kChunkLength) << k;
     ASSERT_EQ(commands()[3 + k].length, kChunkLength) << k;
   }
-  EXPECT_TRUE(run.out.ends_with("16777216/16777216\r\nWrite rom to file " + (dir_ / "image").string() +
-                                "(16777216bytes)."));
+  // (Where the test's capture of standard output is a text-mode file, the CR before the last line
+  // break may be lost.)
+  EXPECT_NE(run.out.find("16769024/16777216\r16777216/16777216"), std::string::npos);
+  EXPECT_TRUE(run.out.ends_with("\nWrite rom to file " + (dir_ / "image").string() + "(16777216bytes)."))
+      << run.out.substr(run.out.size() > 200 ? run.out.size() - 200 : 0);
 }
 
 // Every candidate size, with what follows the cartridge a mirror of it or open bus: the image is
