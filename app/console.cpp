@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/interrupt.h"
+
 namespace cartdump {
 
 ConsoleStream console_stream = ConsoleStream::output;
@@ -59,6 +61,8 @@ bool console_colour_allowed() {
 }
 
 void wait_key_and_exit() {
+  // Nothing is left to clean up: an interruption at the prompt ends the process at once.
+  interrupt_release();
   print_console("Please press any key to exit...\n");
   std::getchar();
   // A failed run ends with status 1, so that a script never takes it for a dump.

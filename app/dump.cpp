@@ -54,6 +54,7 @@ int stream_image(const DumpRequest& request, RomByteOrder order, OutputFile& fil
   for (uint32_t offset = 0; offset < request.size; offset += kChunkLength) {
     if (interrupt_requested()) {
       output_discard(file);
+      print_plain("\n");  // the progress line stays as it was
       return kDumpInterrupted;
     }
     if (!read_all(kN64RomBase + offset, chunk_buffer, kChunkLength)) {
@@ -81,10 +82,14 @@ std::string default_dump_name(uint32_t size, bool big_order) {
 }
 
 int dump_cartridge(const DumpRequest& request, DumpOutcome& outcome) {
+  // From here an interruption is recorded, and the dump stops at the next look. Until the partial
+  // file exists there is nothing to clean up: a look before each step.
+  interrupt_install();
   if (!open_device()) {
     print_error("Open device error.\n");
     return 1;
   }
+  if (interrupt_requested()) return kDumpInterrupted;
   std::array<char, kNameCapacity> name{};
   console_safe_text(device_state.device_name.data(), name.data(), static_cast<uint32_t>(name.size()));
   print_notice("Device: %s\n", name.data());
@@ -101,6 +106,7 @@ int dump_cartridge(const DumpRequest& request, DumpOutcome& outcome) {
   }
   const RomByteOrder delivered = rom_byte_order_of(header.data(), kHeaderLength);
   const RomByteOrder written = request.big_order ? RomByteOrder::big : delivered;
+  if (interrupt_requested()) return kDumpInterrupted;
 
   print_notice("Start dump....\n");
   OutputFile file;
@@ -126,7 +132,11 @@ int dump_cartridge(const DumpRequest& request, DumpOutcome& outcome) {
 
 void dump_n64_rom() {
   DumpOutcome outcome;
-  if (dump_cartridge(DumpRequest{.output = kOutputFile}, outcome) != 0) {
+  const int status = dump_cartridge(DumpRequest{.output = kOutputFile}, outcome);
+  if (status == kDumpInterrupted) {
+    std::exit(interrupt_finish());
+  }
+  if (status != 0) {
     wait_key_and_exit();
   }
   std::exit(0);

@@ -11,6 +11,7 @@
 #include "app/console.h"
 #include "app/dump.h"
 #include "app/image_report.h"
+#include "app/interrupt.h"
 #include "app/options.h"
 #include "app/paths.h"
 
@@ -82,8 +83,8 @@ int run_info(const Options& options, const CatalogueSource& catalogue) {
 int run_dump(const Options& options, const CatalogueSource& catalogue) {
   DumpRequest request{.output = options.output, .big_order = options.z64, .scan = true};
   DumpOutcome outcome;
-  if (dump_cartridge(request, outcome) != 0) {
-    return kExitFailure;
+  if (const int status = dump_cartridge(request, outcome); status != 0) {
+    return status == kDumpInterrupted ? interrupt_finish() : kExitFailure;
   }
   // The notice of the write ends without a line break.
   print_plain("\n");
