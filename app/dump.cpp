@@ -3,11 +3,13 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "app/console.h"
 #include "app/interrupt.h"
 #include "app/output_file.h"
+#include "app/reader_lock.h"
 #include "carts/group_10.h"
 #include "link/device_state.h"
 #include "link/discovery.h"
@@ -73,6 +75,37 @@ int stream_image(const DumpRequest& request, RomByteOrder order, OutputFile& fil
   return 0;
 }
 
+// Text of the host's (a mount point, a device path) made safe for the console, whatever its length.
+std::string safe_text(const char* text) {
+  std::string out(std::strlen(text) + 1, '\0');
+  console_safe_text(text, out.data(), static_cast<uint32_t>(out.size()));
+  out.pop_back();
+  return out;
+}
+
+// Finds the reader, takes its lock before anything is sent to it, then asks it who it is. Returns
+// 0, or 1 after a failure it has named.
+int open_reader() {
+  if (!locate_device()) {
+    print_error("Open device error.\n");
+    return 1;
+  }
+  const std::string reader = located_device_path();
+  std::string error;
+  switch (reader_lock_take(reader, error)) {
+    case ReaderLock::taken:
+      break;
+    case ReaderLock::busy:
+      print_error("The reader at %s is in use by another n64dump run.\n", safe_text(reader.c_str()).c_str());
+      return 1;
+    case ReaderLock::failed:
+      print_error("Can not lock the reader at %s: %s.\n", safe_text(reader.c_str()).c_str(), error.c_str());
+      return 1;
+  }
+  identify_device();
+  return 0;
+}
+
 }  // namespace
 
 bool is_n64_header(const uint8_t* image) { return rom_byte_order_of(image, 1) != RomByteOrder::unknown; }
@@ -85,10 +118,7 @@ int dump_cartridge(const DumpRequest& request, DumpOutcome& outcome) {
   // From here an interruption is recorded, and the dump stops at the next look. Until the partial
   // file exists there is nothing to clean up: a look before each step.
   interrupt_install();
-  if (!open_device()) {
-    print_error("Open device error.\n");
-    return 1;
-  }
+  if (const int status = open_reader(); status != 0) return status;
   if (interrupt_requested()) return kDumpInterrupted;
   std::array<char, kNameCapacity> name{};
   console_safe_text(device_state.device_name.data(), name.data(), static_cast<uint32_t>(name.size()));
