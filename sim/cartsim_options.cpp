@@ -118,6 +118,10 @@ const OptionEntry kOptions[] = {
      "once N command sectors are taken, T-DRIVER.DMP is only BYTES\n"
      "long (0:BYTES from the start); reads stop at its new end",
      parse_shrink},
+    {kFaults, "--eintr-after", "N",
+     "once N command sectors are taken, every read of T-DRIVER.DMP\n"
+     "fails with EINTR, as a read interrupted forever",
+     [](CartsimOptions& o, const char* v) { return parse_count(v, 0, o.eintr_after); }},
     {kPageCache, "--direct-io", "",
      "every read of T-DRIVER.DMP and DUMP.ROM reaches cartsim, also a\n"
      "buffered one; by default their pages stay cached across opens\n"

@@ -25,6 +25,7 @@ struct CartsimOptions {
   uint64_t flaky_every = 0;     // every Nth read of the reply file comes back short; 0 never
   std::optional<uint64_t> shrink_reply_after;  // once this many sectors are taken, the reply file
   uint64_t shrink_reply_to = 0;                // is only this long
+  std::optional<uint64_t> eintr_after;  // once this many sectors are taken, reply reads fail with EINTR
   bool direct_io = false;       // reply and dump reads always reach cartsim (no page cache)
   bool help = false;
 };
