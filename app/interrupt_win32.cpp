@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "app/interrupt.h"
+#include "app/interrupt_win32.h"
 
 namespace cartdump {
 namespace {
@@ -13,7 +14,9 @@ namespace {
 // Set once the run has cleaned up after an interruption; manual reset, so it stays set.
 HANDLE cleaned_up = nullptr;
 
-BOOL WINAPI on_control(DWORD event) {
+}  // namespace
+
+BOOL WINAPI interrupt_console_control(DWORD event) {
   interrupt_note();
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && cleaned_up != nullptr) {
     ::WaitForSingleObject(cleaned_up, kCloseGraceMs);
@@ -21,14 +24,12 @@ BOOL WINAPI on_control(DWORD event) {
   return TRUE;
 }
 
-}  // namespace
-
 void interrupt_install() {
   if (cleaned_up == nullptr) cleaned_up = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  ::SetConsoleCtrlHandler(on_control, TRUE);
+  ::SetConsoleCtrlHandler(interrupt_console_control, TRUE);
 }
 
-void interrupt_release() { ::SetConsoleCtrlHandler(on_control, FALSE); }
+void interrupt_release() { ::SetConsoleCtrlHandler(interrupt_console_control, FALSE); }
 
 int interrupt_exit_status() { return 1; }
 
