@@ -13,23 +13,23 @@
 
 #include "app/output_file.h"
 #include "app/reader_lock.h"
+#include "tests/support/scratch_test.h"
 
 namespace cartdump {
 namespace {
 
 namespace fs = std::filesystem;
 
-class OutputFileTest : public ::testing::Test {
+class OutputFileTest : public test::ScratchTest {
  protected:
+  OutputFileTest() : ScratchTest("app_files_scratch") {}
   void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::current_path() / "app_files_scratch" / info->name();
-    fs::remove_all(dir_);
+    ScratchTest::SetUp();
     fs::create_directories(dir_ / "out");
   }
   void TearDown() override {
     output_discard(file_);
-    fs::remove_all(dir_);
+    ScratchTest::TearDown();
   }
 
   std::string text_of(const fs::path& path) const {
@@ -47,7 +47,6 @@ class OutputFileTest : public ::testing::Test {
     return names;
   }
 
-  fs::path dir_;
   OutputFile file_;
 };
 

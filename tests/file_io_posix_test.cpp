@@ -19,25 +19,16 @@
 #include "app/output_file.h"
 #include "app/reader_lock.h"
 #include "link/file_io.h"
+#include "tests/support/scratch_test.h"
 
 namespace cartdump {
 namespace {
 
 namespace fs = std::filesystem;
 
-class PlantedFiles : public ::testing::Test {
+class PlantedFiles : public test::ScratchTest {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::current_path() / "file_io_scratch" / info->name();
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string path(const char* name) const { return (dir_ / name).string(); }
-
-  fs::path dir_;
+  PlantedFiles() : ScratchTest("file_io_scratch") {}
 };
 
 // Each kind of thing at a name the primitives open; a FIFO would block an ordinary open for ever.
