@@ -47,11 +47,21 @@ int print_notice(const char* format, ...);
 // output keep the order of the calls.
 int print_plain(const char* format, ...);
 
-// Text that came from the device (its name), made safe for the console: control characters
-// (below 0x20, and 0x7F) become '?', so that a device cannot drive the user's terminal with escape
-// sequences; every other byte stays as it is. Reads text up to its NUL or capacity - 1 characters,
-// whichever comes first, and writes at most capacity - 1 characters and a NUL into out.
+// Text that came from the device (its name), made safe for the console: only printable ASCII
+// (0x20 to 0x7E) passes; every other byte becomes '?', control characters, C1 controls (0x80 to
+// 0x9F) and the bytes of UTF-8 alike, so that a device cannot drive the user's terminal with
+// escape sequences. Reads text up to its NUL or capacity - 1 characters, whichever comes first,
+// and writes at most capacity - 1 characters and a NUL into out.
 void console_safe_text(const char* text, char* out, uint32_t capacity);
+
+// Whether the environment allows colours: NO_COLOR unset or empty, and TERM not "dumb". The
+// platform's writer also needs a console (a terminal) on the stream.
+bool console_colour_allowed();
+
+// Sets the process up for the console, once at start. On POSIX hosts SIGPIPE is ignored: a
+// console whose reader has gone (n64dump | head) gives EPIPE, and the console then stops printing
+// while the run goes on, so that the image is still written and the exit status is as usual.
+void console_start();
 
 // The exit path after a failure: the key prompt, one character read, exit status 1.
 [[noreturn]] void wait_key_and_exit();

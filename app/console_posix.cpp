@@ -1,14 +1,16 @@
 // Console output on POSIX terminals: the two colours as ANSI SGR sequences (bright red 91,
 // bright green 92, then back to the default colour 39), only when the console's stream is a
-// terminal and NO_COLOR is not set; plain text otherwise.
+// terminal and the environment allows colours (console_colour_allowed); plain text otherwise.
+// SIGPIPE is ignored (console_start); a stream whose reader has gone (EPIPE) is written no more.
+#include <csignal>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <string_view>
 
 #include "app/console.h"
+#include "link/posix_file.h"
 
 namespace cartdump {
 namespace {
@@ -16,16 +18,16 @@ namespace {
 int console_fd() { return console_stream == ConsoleStream::error ? STDERR_FILENO : STDOUT_FILENO; }
 std::FILE* console_file() { return console_stream == ConsoleStream::error ? stderr : stdout; }
 
-bool shows_colour() {
-  const char* no_color = std::getenv("NO_COLOR");
-  return ::isatty(console_fd()) == 1 && (no_color == nullptr || no_color[0] == '\0');
-}
+// Standard output and standard error, once their reader has gone.
+bool closed[3] = {false, false, false};
+
+bool shows_colour() { return ::isatty(console_fd()) == 1 && console_colour_allowed(); }
 
 void write_all(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t n = ::write(fd, text.data(), text.size());
-    if (n < 0 && errno == EINTR) {
-      continue;
+  while (!text.empty() && !closed[fd]) {
+    const ssize_t n = posix_retrying([&] { return ::write(fd, text.data(), text.size()); });
+    if (n < 0 && errno == EPIPE) {
+      closed[fd] = true;
     }
     if (n <= 0) {
       return;
@@ -55,8 +57,14 @@ int console_vprint(ConsoleColor color, const char* format, va_list args) {
 }
 
 int console_vprint_plain(const char* format, va_list args) {
-  const int n = std::vfprintf(console_file(), format, args);
-  std::fflush(console_file());
+  std::FILE* stream = console_file();
+  if (closed[console_fd()]) {
+    return std::vsnprintf(nullptr, 0, format, args);
+  }
+  const int n = std::vfprintf(stream, format, args);
+  if (std::fflush(stream) != 0 && errno == EPIPE) {
+    closed[console_fd()] = true;
+  }
   return n;
 }
 
@@ -66,5 +74,7 @@ void console_write_data(const char* data, uint32_t length) {
   std::fflush(stdout);
   write_all(STDOUT_FILENO, {data, length});
 }
+
+void console_start() { std::signal(SIGPIPE, SIG_IGN); }
 
 }  // namespace cartdump

@@ -4,7 +4,7 @@
 // console attribute words, 12 (bright red on black) and 10 (bright green on black), set for the
 // message alone: the console's attributes before it are read and set back after it. Where
 // the stream is not a console (a file, a pipe) the attributes can be neither read nor set, and
-// the text is written plain; so it is where NO_COLOR is set.
+// the text is written plain; so it is where the environment forbids colours (NO_COLOR, TERM=dumb).
 //
 // wvsprintfA knows c, d, i, s, u, x and X with flags, width and precision, and the l and h size
 // prefixes; no floating point, no * width, no 64-bit prefixes. Every message of the tool keeps to
@@ -15,7 +15,6 @@
 #include <io.h>
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "app/console.h"
 
@@ -60,8 +59,7 @@ int console_vprint(ConsoleColor color, const char* format, va_list args) {
   std::fflush(console_file());
   HANDLE output = ::GetStdHandle(console_stream == ConsoleStream::error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
   CONSOLE_SCREEN_BUFFER_INFO before{};
-  const char* no_color = std::getenv("NO_COLOR");
-  const bool coloured = color != ConsoleColor::current && (no_color == nullptr || no_color[0] == '\0') &&
+  const bool coloured = color != ConsoleColor::current && console_colour_allowed() &&
                         ::GetConsoleScreenBufferInfo(output, &before) != FALSE;
   if (coloured) {
     ::SetConsoleTextAttribute(output, color == ConsoleColor::error ? kErrorAttributes : kNoticeAttributes);
@@ -92,5 +90,8 @@ void console_write_data(const char* data, uint32_t length) {
   std::fwrite(data, 1, length, stdout);
   std::fflush(stdout);
 }
+
+// Windows has no SIGPIPE: a write to a pipe whose reader has gone fails, and the run goes on.
+void console_start() {}
 
 }  // namespace cartdump

@@ -13,6 +13,7 @@
 #include "app/interrupt.h"
 #include "app/output_file.h"
 #include "app/progress.h"
+#include "app/reader_lock.h"
 #include "carts/group_10.h"
 #include "link/device_state.h"
 #include "link/discovery.h"
@@ -125,6 +126,8 @@ class ImageDump {
   int first_pass();
   // Reads every chunk again and keeps the bytes two reads in a row agree on.
   int verify_pass();
+  // Ends the progress line of a dump that stops half-way, so that what follows has a line of its own.
+  void end_line();
 
  private:
   int first_chunks();
@@ -315,6 +318,14 @@ int ImageDump::store(uint32_t index, const Chunk& raw, bool replaced) {
   return 0;
 }
 
+void ImageDump::end_line() {
+  if (request_.extended) {
+    progress_.end();
+  } else if (taken_ > 0) {
+    print_plain("\n");  // the progress text stays as it was
+  }
+}
+
 int ImageDump::verify_pass() {
   const uint32_t chunks = size_ / kChunkLength;
   progress_.begin("verifying", size_, false);
@@ -335,6 +346,37 @@ int ImageDump::verify_pass() {
   return 0;
 }
 
+// Text of the host's (a mount point, a device path) made safe for the console, whatever its length.
+std::string safe_text(const char* text) {
+  std::string out(std::strlen(text) + 1, '\0');
+  console_safe_text(text, out.data(), static_cast<uint32_t>(out.size()));
+  out.pop_back();
+  return out;
+}
+
+// Finds the reader, takes its lock before anything is sent to it, then asks it who it is. Returns
+// 0, or 1 after a failure it has named.
+int open_reader() {
+  if (!locate_device()) {
+    print_error("Open device error.\n");
+    return 1;
+  }
+  const std::string reader = located_device_path();
+  std::string error;
+  switch (reader_lock_take(reader, error)) {
+    case ReaderLock::taken:
+      break;
+    case ReaderLock::busy:
+      print_error("The reader at %s is in use by another n64dump run.\n", safe_text(reader.c_str()).c_str());
+      return 1;
+    case ReaderLock::failed:
+      print_error("Can not lock the reader at %s: %s.\n", safe_text(reader.c_str()).c_str(), error.c_str());
+      return 1;
+  }
+  identify_device();
+  return 0;
+}
+
 }  // namespace
 
 bool is_n64_header(const uint8_t* image) { return rom_byte_order_of(image, 1) != RomByteOrder::unknown; }
@@ -344,10 +386,11 @@ std::string default_dump_name(uint32_t size, bool big_order) {
 }
 
 int dump_cartridge(const DumpRequest& request, DumpOutcome& outcome) {
-  if (!open_device()) {
-    print_error("Open device error.\n");
-    return 1;
-  }
+  // From here an interruption is recorded, and the dump stops at the next look. Until the partial
+  // file exists there is nothing to clean up: a look before each step.
+  interrupt_install();
+  if (const int status = open_reader(); status != 0) return status;
+  if (interrupt_requested()) return kDumpInterrupted;
   std::array<char, kNameCapacity> name{};
   console_safe_text(device_state.device_name.data(), name.data(), static_cast<uint32_t>(name.size()));
   print_notice("Device: %s\n", name.data());
@@ -375,6 +418,7 @@ int dump_cartridge(const DumpRequest& request, DumpOutcome& outcome) {
                                   : "The drive refuses unbuffered reads: replies may come from the host's cache. "
                                     "n64dump --verify reads every chunk twice and compares them.\n");
   }
+  if (interrupt_requested()) return kDumpInterrupted;
 
   print_notice("Start dump....\n");
   OutputFile file;
@@ -389,6 +433,7 @@ int dump_cartridge(const DumpRequest& request, DumpOutcome& outcome) {
   int status = dump.first_pass();
   if (status == 0 && verify) status = dump.verify_pass();
   if (status != 0) {
+    if (status == kDumpInterrupted) dump.end_line();
     output_discard(file);
     return status;
   }
@@ -412,7 +457,11 @@ int dump_cartridge(const DumpRequest& request, DumpOutcome& outcome) {
 
 void dump_n64_rom() {
   DumpOutcome outcome;
-  if (dump_cartridge(DumpRequest{.output = kOutputFile}, outcome) != 0) {
+  const int status = dump_cartridge(DumpRequest{.output = kOutputFile}, outcome);
+  if (status == kDumpInterrupted) {
+    std::exit(interrupt_finish());
+  }
+  if (status != 0) {
     wait_key_and_exit();
   }
   std::exit(0);

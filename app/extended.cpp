@@ -12,6 +12,7 @@
 #include "app/dump.h"
 #include "app/dump_rules.h"
 #include "app/image_report.h"
+#include "app/interrupt.h"
 #include "app/options.h"
 #include "app/paths.h"
 
@@ -92,8 +93,8 @@ int run_dump(const Options& options, const CatalogueSource& catalogue) {
                             .extended = true,
                             .scan = true};
   DumpOutcome outcome;
-  if (dump_cartridge(request, outcome) != 0) {
-    return kExitFailure;
+  if (const int status = dump_cartridge(request, outcome); status != 0) {
+    return status == kDumpInterrupted ? interrupt_finish() : kExitFailure;
   }
   // The notice of the write ends without a line break.
   print_plain("\n");

@@ -2,6 +2,8 @@
 
 #include <csignal>
 
+#include "app/console.h"
+
 namespace cartdump {
 namespace {
 
@@ -12,5 +14,11 @@ volatile std::sig_atomic_t requested = 0;
 bool interrupt_requested() { return requested != 0; }
 
 void interrupt_note() { requested = 1; }
+
+int interrupt_finish() {
+  print_error("Interrupted.\n");
+  interrupt_cleaned_up();
+  return interrupt_exit_status();
+}
 
 }  // namespace cartdump

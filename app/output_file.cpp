@@ -1,11 +1,27 @@
 #include "app/output_file.h"
 
+#include <random>
+#include <string_view>
+
 namespace cartdump {
 namespace {
+
+// Names tried for the partial file before giving up: each is new unless someone else made it.
+constexpr int kNameAttempts = 100;
+constexpr std::string_view kNameCharacters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+constexpr int kNameLength = 6;
 
 bool failed(OutputFile& file, int error, const char* what, const std::string& path) {
   file.error = std::string(what) + " " + path + ": " + output_os::error_text(error);
   return false;
+}
+
+// "<path>.XXXXXX.part", the six characters drawn at random.
+std::string partial_name(const std::string& path, std::random_device& random) {
+  std::string name = path + ".";
+  std::uniform_int_distribution<size_t> pick(0, kNameCharacters.size() - 1);
+  for (int i = 0; i < kNameLength; ++i) name += kNameCharacters[pick(random)];
+  return name + ".part";
 }
 
 }  // namespace
@@ -15,9 +31,20 @@ bool output_create(OutputFile& file, const std::string& path) {
   file.path = path;
   file.written = 0;
   file.error.clear();
-  const std::string partial = path + ".part";
+  if (const char* kind = output_os::not_regular(path); kind != nullptr) {
+    file.error = std::string("it is ") + kind + ", not a regular file";
+    return false;
+  }
+  std::random_device random;
+  int error = 0;
   const char* what = "";
-  if (const int error = output_os::create(partial, file.handle, what); error != 0) {
+  std::string partial;
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    partial = partial_name(path, random);
+    error = output_os::create_new(partial, file.handle, what);
+    if (!output_os::already_exists(error)) break;
+  }
+  if (error != 0) {
     return failed(file, error, what, partial);
   }
   file.partial = partial;
@@ -46,16 +73,21 @@ void output_start_flush(OutputFile& file, uint64_t offset, uint64_t length) {
 }
 
 bool output_commit(OutputFile& file) {
-  const char* what = "";
-  if (const int error = output_os::flush_and_close(file.handle, what); error != 0) {
-    failed(file, error, what, file.partial);
+  // A step that fails names itself and its file; the partial file goes.
+  const auto give_up = [&file](int error, const char* what, const std::string& path) {
+    failed(file, error, what, path);
     output_discard(file);
     return false;
+  };
+  const char* what = "";
+  if (const int error = output_os::take_permissions(file.handle, file.path, what); error != 0) {
+    return give_up(error, what, file.partial);
+  }
+  if (const int error = output_os::flush_and_close(file.handle, what); error != 0) {
+    return give_up(error, what, file.partial);
   }
   if (const int error = output_os::replace(file.partial, file.path, what); error != 0) {
-    failed(file, error, what, file.path);
-    output_discard(file);
-    return false;
+    return give_up(error, what, file.path);
   }
   file.partial.clear();
   return true;

@@ -13,14 +13,25 @@ HANDLE as_handle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 }  // namespace
 
-int create(const std::string& partial, intptr_t& handle, const char*& what) {
-  const HANDLE file = ::CreateFileA(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+int create_new(const std::string& partial, intptr_t& handle, const char*& what) {
+  const HANDLE file =
+      ::CreateFileA(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     what = "cannot create";
     return static_cast<int>(::GetLastError());
   }
   handle = reinterpret_cast<intptr_t>(file);
   return 0;
+}
+
+bool already_exists(int error) { return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS; }
+
+const char* not_regular(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return nullptr;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return "a directory";
+  if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) return "a device";
+  return nullptr;
 }
 
 int write(intptr_t handle, const uint8_t* data, uint32_t length, const char*& what) {
@@ -64,6 +75,9 @@ int write_at(intptr_t handle, uint64_t offset, const uint8_t* data, uint32_t len
 // Windows has no plain call that starts the write-back of a range without waiting for it: the
 // final FlushFileBuffers writes everything.
 void start_flush(intptr_t, uint64_t, uint64_t) {}
+
+// Windows keeps no permission bits of the POSIX kind; the new image takes the default ones.
+int take_permissions(intptr_t, const std::string&, const char*&) { return 0; }
 
 int flush_and_close(intptr_t& handle, const char*& what) {
   const HANDLE file = as_handle(handle);

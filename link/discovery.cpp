@@ -37,6 +37,13 @@ void copy_name(std::array<char, kNameCapacity>& field, const uint8_t* source, si
 
 void copy_id(const uint8_t* source) { std::copy_n(source, kDeviceIdSize, device_state.device_id.begin()); }
 
+// The drive that locate_drive found, and its identity block, kept for identify_device.
+struct LocatedDrive {
+  DriveVolume volume;
+  IdentityBlock block;
+};
+LocatedDrive located{};
+
 // The drive's identity block, the DeviceId from it or from the identity request, and the names.
 void identify_drive(const DriveVolume& volume, IdentityBlock& block) {
   device_state.boot_mode = begins_boot(block.data()) ? 1 : 0;
@@ -57,6 +64,35 @@ void identify_drive(const DriveVolume& volume, IdentityBlock& block) {
   send_sectors(block.data(), kSectorSize);
   read_reply(0, block.data(), static_cast<uint32_t>(block.size()));
   copy_id(block.data());
+}
+
+// The walk of probe_drives up to the identity block, which it keeps in located; sends nothing.
+bool locate_drive() {
+  const std::vector<DriveVolume> volumes = drive_walk_volumes();
+  for (const DriveVolume& volume : volumes) {
+    device_state.drive_root = volume.root;
+    if (!volume.removable) {
+      continue;
+    }
+    // A removable drive whose reply file has no whole identity block (a memory stick, say) is
+    // not the device: the walk goes on to the next.
+    located.block.fill(0);
+    if (read_reply(kIdentityOffset, located.block.data(), kIdentityBlockSize) != static_cast<int>(kIdentityBlockSize)) {
+      continue;
+    }
+    located.volume = volume;
+    return true;
+  }
+  return false;
+}
+
+void identify_hid_device() {
+  HidReply reply{};
+  dev_query_name(reply.data());
+  device_state.boot_mode = begins_boot(reply.data()) ? 1 : 0;
+  copy_name(device_state.device_name, reply.data(), reply.size());
+  dev_query_id(reply.data());
+  copy_id(reply.data());
 }
 
 }  // namespace
@@ -81,25 +117,14 @@ void dev_query_name(uint8_t* reply) { query_device_info(kOpcodeQueryName, reply)
 void dev_query_id(uint8_t* reply) { query_device_info(kOpcodeQueryId, reply); }
 
 bool probe_drives() {
-  const std::vector<DriveVolume> volumes = drive_walk_volumes();
-  for (const DriveVolume& volume : volumes) {
-    device_state.drive_root = volume.root;
-    if (!volume.removable) {
-      continue;
-    }
-    // A removable drive whose reply file has no whole identity block (a memory stick, say) is
-    // not the device: the walk goes on to the next.
-    IdentityBlock block{};
-    if (read_reply(kIdentityOffset, block.data(), kIdentityBlockSize) != static_cast<int>(kIdentityBlockSize)) {
-      continue;
-    }
-    identify_drive(volume, block);
-    return true;
+  if (!locate_drive()) {
+    return false;
   }
-  return false;
+  identify_drive(located.volume, located.block);
+  return true;
 }
 
-bool open_device() {
+bool locate_device() {
   device_state.device_name.fill('\0');
   device_state.volume_label.fill('\0');
   device_state.second_name.fill('\0');
@@ -107,20 +132,34 @@ bool open_device() {
   if (find_hid_device()) {
     device_state.link_kind = kLinkHid;
     device_state.hid_mode = 1;
-    HidReply reply{};
-    dev_query_name(reply.data());
-    device_state.boot_mode = begins_boot(reply.data()) ? 1 : 0;
-    copy_name(device_state.device_name, reply.data(), reply.size());
-    dev_query_id(reply.data());
-    copy_id(reply.data());
     return true;
   }
-  if (probe_drives()) {
+  if (locate_drive()) {
     device_state.link_kind = kLinkDrive;
     device_state.hid_mode = 0;
     return true;
   }
   return false;
+}
+
+void identify_device() {
+  if (device_state.hid_mode != 0) {
+    identify_hid_device();
+  } else {
+    identify_drive(located.volume, located.block);
+  }
+}
+
+const char* located_device_path() {
+  return device_state.hid_mode != 0 ? hid_device_path(0) : device_state.drive_root.data();
+}
+
+bool open_device() {
+  if (!locate_device()) {
+    return false;
+  }
+  identify_device();
+  return true;
 }
 
 void close_device() {

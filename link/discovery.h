@@ -20,8 +20,23 @@ inline constexpr uint8_t kOpcodeQueryId = 0x10;
 inline constexpr uint8_t kOpcodeQueryName = 0x11;
 
 // Clears the strings and the drive root of the DeviceState, finds the device and fills the
-// record. True when a device was found.
+// record. True when a device was found. The same as locate_device followed by identify_device.
 bool open_device();
+
+// Discovery in two halves, for a caller that must act between finding the device and sending it
+// anything (n64dump takes its lock on the reader there).
+//
+// locate_device: clears the strings and the drive root, and finds the device as open_device does
+// without sending it anything: the HID step opens the device as HID device 0 and asks it nothing;
+// the drive step reads identity blocks alone and keeps the one found. Sets link_kind, hid_mode and,
+// on the drive, drive_root. True when a device was found.
+bool locate_device();
+// identify_device: after a locate_device that found the device, asks it for its name and id (the
+// HID queries, or the identity request of a drive without a second block) and fills the rest of
+// the record, exactly as open_device does.
+void identify_device();
+// What names the device located: its HID device path, or the root of its drive.
+const char* located_device_path();
 
 // In HID mode closes HID device 0; otherwise does nothing.
 void close_device();

@@ -1,6 +1,9 @@
 // The two file primitives beneath the drive file link and the output image. Each call opens its
-// file, uses it and closes it on every path; nothing stays open between calls. One
-// implementation per platform (file_io_posix.cpp, file_io_win32.cpp).
+// file, uses it and closes it on every path; nothing stays open between calls. They use regular
+// files alone: a FIFO, a device or a directory at the name is refused, and no open can block on
+// one. On POSIX hosts a read or write that is interrupted or not ready is tried again a bounded
+// number of times (link/posix_file.h). One implementation per platform (file_io_posix.cpp,
+// file_io_win32.cpp).
 #pragma once
 
 #include <cstdint>
@@ -9,7 +12,7 @@ namespace cartdump {
 
 // Creates path, or truncates it, and writes length bytes from buffer, made durable before the
 // file is closed (a device drive sees only what reaches it). Returns the bytes written, 0 when the
-// file cannot be created.
+// file cannot be created, flushed or closed. A link at path is not followed (POSIX).
 int write_whole_file(const char* path, const uint8_t* buffer, uint32_t length);
 
 // Reads length bytes at byte offset of an existing file into destination, bypassing the host's

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "link/file_io.h"
+#include "link/posix_file.h"
 #include "link/unbuffered_read.h"
 
 namespace cartdump {
@@ -20,7 +21,7 @@ bool cached_fallback = false;
 void clear_error() { last_error[0] = '\0'; }
 
 void record_error(const char* what, const char* path, int error) {
-  std::snprintf(last_error, sizeof last_error, "%s %s: %s", what, path, std::strerror(error));
+  std::snprintf(last_error, sizeof last_error, "%s %s: %s", what, path, posix_error_text(error));
 }
 
 // Closes a descriptor on every path out of a primitive.
@@ -37,11 +38,7 @@ struct Descriptor {
 };
 
 ssize_t pread_retrying(int fd, void* buffer, size_t length, off_t offset) {
-  ssize_t got;
-  do {
-    got = ::pread(fd, buffer, length, offset);
-  } while (got < 0 && errno == EINTR);
-  return got;
+  return posix_retrying([&] { return ::pread(fd, buffer, length, offset); });
 }
 
 }  // namespace
@@ -52,17 +49,16 @@ int file_cached_fallback() { return cached_fallback ? 1 : 0; }
 
 int write_whole_file(const char* path, const uint8_t* buffer, uint32_t length) {
   clear_error();
-  Descriptor file(::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  // A link planted at the name is not followed.
+  const PosixOpen opened = posix_open_regular(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644);
+  Descriptor file(opened.fd);
   if (file.fd < 0) {
-    record_error("cannot create", path, errno);
+    record_error("cannot create", path, opened.error);
     return 0;
   }
   uint32_t written = 0;
   while (written < length) {
-    const ssize_t n = ::write(file.fd, buffer + written, length - written);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
+    const ssize_t n = posix_retrying([&] { return ::write(file.fd, buffer + written, length - written); });
     if (n <= 0) {
       record_error("cannot write", path, n < 0 ? errno : EIO);
       return static_cast<int>(written);
@@ -74,6 +70,13 @@ int write_whole_file(const char* path, const uint8_t* buffer, uint32_t length) {
     record_error("cannot flush", path, errno);
     return 0;
   }
+  // A file whose close fails may not have reached the drive either.
+  const int fd = file.fd;
+  file.fd = -1;
+  if (::close(fd) != 0) {
+    record_error("cannot close", path, errno);
+    return 0;
+  }
   return static_cast<int>(written);
 }
 
@@ -83,19 +86,20 @@ int read_file_unbuffered(const char* path, uint8_t* destination, uint32_t length
     return 0;
   }
   bool direct = true;
-  Descriptor file(::open(path, O_RDONLY | O_DIRECT | O_CLOEXEC));
-  if (file.fd < 0 && errno == EINVAL) {
+  PosixOpen opened = posix_open_regular(path, O_RDONLY | O_DIRECT);
+  if (opened.error == EINVAL) {
     // The filesystem refuses direct I/O: read through the page cache, dropping the file's pages
     // before the read and after it, so that the read asks the device and the next one does too.
     direct = false;
-    file.fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (file.fd >= 0) {
+    opened = posix_open_regular(path, O_RDONLY);
+    if (opened.fd >= 0) {
       cached_fallback = true;
-      ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_DONTNEED);
+      ::posix_fadvise(opened.fd, 0, 0, POSIX_FADV_DONTNEED);
     }
   }
+  Descriptor file(opened.fd);
   if (file.fd < 0) {
-    record_error("cannot open", path, errno);
+    record_error("cannot open", path, opened.error);
     return 0;
   }
   if (length == 0) {

@@ -12,10 +12,18 @@ namespace {
 
 char last_error[512];
 
+// The reason of a refused open whose name is no file on a disk: an application's own error code
+// (bit 29 set), which the system never gives.
+constexpr DWORD kNotDiskFile = 0x20000001;
+
 void clear_error() { last_error[0] = '\0'; }
 
 // "what path: the system's text for error", the text without its closing period and line break.
 void record_error(const char* what, const char* path, DWORD error) {
+  if (error == kNotDiskFile) {
+    std::snprintf(last_error, sizeof last_error, "%s %s: not a regular file", what, path);
+    return;
+  }
   char reason[256];
   DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
                              0, reason, sizeof reason, nullptr);
@@ -41,7 +49,25 @@ struct Handle {
     }
   }
   bool valid() const { return handle != INVALID_HANDLE_VALUE; }
+  // Closes now; false when the close failed.
+  bool close() {
+    const HANDLE h = handle;
+    handle = INVALID_HANDLE_VALUE;
+    return ::CloseHandle(h) != FALSE;
+  }
 };
+
+// Only files on a disk are used: a name that opened a device (a console, a serial port, a pipe)
+// is closed again and refused.
+HANDLE open_disk_file(const char* path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
+  const HANDLE file = ::CreateFileA(path, access, share, nullptr, disposition, flags, nullptr);
+  if (file != INVALID_HANDLE_VALUE && ::GetFileType(file) != FILE_TYPE_DISK) {
+    ::CloseHandle(file);
+    ::SetLastError(kNotDiskFile);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file;
+}
 
 // Positions the file at byte offset from its start; the offset may exceed 2 GiB.
 bool seek_from_start(HANDLE file, uint64_t offset) {
@@ -59,7 +85,7 @@ int file_cached_fallback() { return 0; }
 
 int write_whole_file(const char* path, const uint8_t* buffer, uint32_t length) {
   clear_error();
-  Handle file(::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  Handle file(open_disk_file(path, GENERIC_WRITE, 0, CREATE_ALWAYS, 0));
   if (!file.valid()) {
     record_error("cannot create", path, ::GetLastError());
     return 0;
@@ -80,6 +106,11 @@ int write_whole_file(const char* path, const uint8_t* buffer, uint32_t length) {
     record_error("cannot flush", path, ::GetLastError());
     return 0;
   }
+  // A file whose close fails may not have reached the drive either.
+  if (!file.close()) {
+    record_error("cannot close", path, ::GetLastError());
+    return 0;
+  }
   return static_cast<int>(written);
 }
 
@@ -88,8 +119,8 @@ int read_file_unbuffered(const char* path, uint8_t* destination, uint32_t length
   if (destination == nullptr) {
     return 0;
   }
-  Handle file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_NO_BUFFERING, nullptr));
+  Handle file(open_disk_file(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                             FILE_FLAG_NO_BUFFERING));
   if (!file.valid()) {
     record_error("cannot open", path, ::GetLastError());
     return 0;

@@ -152,11 +152,12 @@ int hid_open_devices(int max_count, int vendor_id, int product_id, int usage_pag
     if (device == nullptr) {
       continue;
     }
-    auto* entry = new (std::nothrow) HidDeviceEntry{device, 1, nullptr, nullptr};
+    auto* entry = new (std::nothrow) HidDeviceEntry{device, 1, nullptr, nullptr, path};
     if (entry == nullptr) {
       hid_backend_close(device);
       continue;
     }
+    entry->path.back() = '\0';
     hid_list_append(entry);
     if (++count == max_count) {
       return count;
@@ -202,6 +203,11 @@ int hid_write_report(int index, const uint8_t* source, uint32_t length, uint32_t
     return static_cast<int>(transferred);
   }
   return static_cast<int>(std::min<int64_t>(transferred - 1, INT32_MAX));
+}
+
+const char* hid_device_path(int index) {
+  const HidDeviceEntry* entry = index >= 0 ? hid_list_at(index) : nullptr;
+  return entry != nullptr ? entry->path.data() : "";
 }
 
 void hid_close_device(int index) {

@@ -8,6 +8,7 @@
 // hid_open_devices and hid_close_device must not run while a transfer is in flight.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "link/hid_backend.h"
@@ -28,6 +29,7 @@ struct HidDeviceEntry {
   int32_t open;              // 1 while the handle may be used
   HidDeviceEntry* prev;
   HidDeviceEntry* next;
+  std::array<char, kHidPathCapacity> path{};  // the device path it was opened from
 };
 
 // Empties the list, then opens and lists, in enumeration order, up to max_count present devices
@@ -43,6 +45,9 @@ int hid_read_report(int index, uint8_t* destination, uint32_t length, uint32_t t
 // Writes report id 0 and length bytes of source to the listed device at index. Returns the
 // payload bytes written, 0 when timeout_ms passed, -1 on failure.
 int hid_write_report(int index, const uint8_t* source, uint32_t length, uint32_t timeout_ms);
+
+// The device path of the listed device at index; "" when none is listed there.
+const char* hid_device_path(int index);
 
 // Closes the listed device at index; it stays listed, refusing transfers, until the next
 // hid_open_devices. Closing a closed or unlisted device does nothing.

@@ -35,7 +35,8 @@ ensure_packages() {
 
 # Undoes every cartsim mount below ROOT (the repository when none is given): the e2e tests mount
 # cartsim inside their build directory, and a test killed before its teardown (a time-out, an
-# interrupt) leaves its mount behind. Its cartsim then sees the mount gone and exits by itself.
+# interrupt) leaves its mount behind. Its cartsim then sees the mount gone and exits by itself. The
+# mounts of the tests' failing folder (closefail) are undone alike.
 # Returns non-zero when a mount could not be undone.
 #   undo_cartsim_mounts [ROOT]
 undo_cartsim_mounts() {
@@ -47,7 +48,7 @@ undo_cartsim_mounts() {
       echo "could not undo the cartsim mount at $mount_point" >&2
       status=1
     fi
-  done < <(awk -v root="${root%/}/" '$3 == "fuse.cartsim" && index($2, root) == 1 { print $2 }' /proc/self/mounts 2>/dev/null)
+  done < <(awk -v root="${root%/}/" '($3 == "fuse.cartsim" || $3 == "fuse.closefail") && index($2, root) == 1 { print $2 }' /proc/self/mounts 2>/dev/null)
   return $status
 }
 

@@ -131,6 +131,11 @@ int SimDrive::read(DriveFile file, uint64_t offset, uint8_t* out, size_t size) {
   size_t n = 0;
   switch (file) {
     case DriveFile::reply: {
+      if (options_.eintr_after && device_.log.size() >= *options_.eintr_after) {
+        ++stats_.reads;
+        ++stats_.interrupted_reads;
+        return -EINTR;
+      }
       ++reply_reads_;
       if (options_.flaky_every != 0 && reply_reads_ % options_.flaky_every == 0) {
         size = size > kShortRead ? kShortRead : size / 2;
@@ -224,13 +229,16 @@ void SimDrive::transfer(size_t bytes) {
 }
 
 std::string SimDrive::statistics() const {
+  const std::string interrupted =
+      stats_.interrupted_reads == 0 ? "" : ", " + std::to_string(stats_.interrupted_reads) + " interrupted";
   char text[512];
   std::snprintf(text, sizeof text,
                 "cartsim: %llu commands accepted, %llu rejected; %llu bytes served in %llu reads "
-                "(%llu cut short); %llu bytes taken in %llu writes%s",
+                "(%llu cut short%s); %llu bytes taken in %llu writes%s",
                 static_cast<unsigned long long>(device_.accepted), static_cast<unsigned long long>(device_.rejected),
                 static_cast<unsigned long long>(stats_.bytes_served), static_cast<unsigned long long>(stats_.reads),
-                static_cast<unsigned long long>(stats_.short_reads), static_cast<unsigned long long>(stats_.bytes_taken),
+                static_cast<unsigned long long>(stats_.short_reads), interrupted.c_str(),
+                static_cast<unsigned long long>(stats_.bytes_taken),
                 static_cast<unsigned long long>(stats_.writes), gone_ ? "; the device was gone" : "");
   return text;
 }

@@ -35,6 +35,7 @@ struct DriveStats {
   uint64_t reads = 0;         // reads of the three files
   uint64_t bytes_served = 0;  // bytes those reads delivered
   uint64_t short_reads = 0;   // reads cut short by --flaky-every
+  uint64_t interrupted_reads = 0;  // reads failed with EINTR by --eintr-after
   uint64_t writes = 0;        // writes of the command file
   uint64_t bytes_taken = 0;   // bytes those writes delivered
 };

@@ -177,6 +177,10 @@ const OptionEntry kOptions[] = {
      "reply file shows the reply to the read before (the first is\n"
      "answered in time)",
      [](CartsimOptions& o, const char*) { o.device.n64_faults.lag = true; return std::string(); }},
+    {kFaults, "--eintr-after", "N",
+     "once N command sectors are taken, every read of T-DRIVER.DMP\n"
+     "fails with EINTR, as a read interrupted forever",
+     [](CartsimOptions& o, const char* v) { return parse_count(v, 0, o.eintr_after); }},
     {kPageCache, "--direct-io", "",
      "every read of T-DRIVER.DMP and DUMP.ROM reaches cartsim, also a\n"
      "buffered one; by default their pages stay cached across opens\n"

@@ -27,6 +27,7 @@ struct CartsimOptions {
   uint64_t shrink_reply_to = 0;                // is only this long
   std::optional<uint64_t> refuse_writes_after;  // once this many commands are accepted, CMD.CMD
                                                 // can be neither created, truncated nor written
+  std::optional<uint64_t> eintr_after;  // once this many sectors are taken, reply reads fail with EINTR
   bool direct_io = false;       // reply and dump reads always reach cartsim (no page cache)
   bool refuse_direct_io = false;  // unbuffered opens of the reply and dump files fail with EINVAL
   bool help = false;

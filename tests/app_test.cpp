@@ -36,7 +36,7 @@ TEST(HeaderTest, OnlyByte0MarksAnOrder) {
   }
 }
 
-TEST(ConsoleSafeText, ControlCharactersBecomeQuestionMarks) {
+TEST(ConsoleSafeText, OnlyPrintableAsciiPasses) {
   struct Case {
     std::string text;
     uint32_t capacity;
@@ -47,7 +47,11 @@ TEST(ConsoleSafeText, ControlCharactersBecomeQuestionMarks) {
       {"\x1b]0;owned\x07" "EVIL", 64, "?]0;owned?EVIL"},
       {"\x1b[2J\x1b[31mred", 64, "?[2J?[31mred"},
       {"tab\there\r\nDEL\x7f", 64, "tab?here??DEL?"},
-      {"Caf\xc3\xa9 \xe2\x98\x85", 64, "Caf\xc3\xa9 \xe2\x98\x85"},  // UTF-8 passes unchanged
+      // C1 controls raw and in UTF-8 (CSI, OSC, ST), and any other UTF-8: a '?' per byte.
+      {"\x9b" "2J\x9d" "0;owned\x9c", 64, "?2J?0;owned?"},
+      {"\xc2\x9b" "2J\xc2\x9d" "0;x\xc2\x9c", 64, "??2J??0;x??"},
+      {"Caf\xc3\xa9 \xe2\x98\x85", 64, "Caf?? ???"},
+      {" ~\x80\xff", 64, " ~??"},
       {"", 64, ""},
       {"ABCDEFGH", 5, "ABCD"},  // cut to the room given
   };

@@ -99,5 +99,22 @@ TEST_F(CartsimDrive, RefusedWritesAndUnbufferedOpens) {
   EXPECT_EQ(drive.open(DriveFile::dump, O_RDONLY | O_DIRECT), -EINVAL);
 }
 
+// --eintr-after: once the device has taken N sectors, every read of the reply file fails with
+// EINTR, and keeps failing; the other files read as before.
+TEST_F(CartsimDrive, RepliesFailWithEintrOnceTheGivenSectorsAreTaken) {
+  options.eintr_after = 1;
+  std::vector<uint8_t> out(1024);
+  EXPECT_EQ(drive.read(DriveFile::reply, 0, out.data(), out.size()), 1024);
+  std::vector<uint8_t> sector(kSectorSize);
+  sector[0] = 0x5A;
+  ASSERT_EQ(drive.write(DriveFile::command, 0, sector.data(), sector.size()), static_cast<int>(kSectorSize));
+  for (int read = 0; read < 3; ++read) {
+    EXPECT_EQ(drive.read(DriveFile::reply, 0, out.data(), out.size()), -EINTR);
+  }
+  EXPECT_EQ(drive.stats().interrupted_reads, 3u);
+  EXPECT_EQ(drive.read(DriveFile::dump, 0, out.data(), out.size()), 1024);
+  EXPECT_NE(drive.statistics().find("(0 cut short, 3 interrupted)"), std::string::npos) << drive.statistics();
+}
+
 }  // namespace
 }  // namespace cartdump::sim

@@ -85,6 +85,17 @@ TEST(CartsimOptions, RefusesWhatItCannotUse) {
   }
 }
 
+TEST(CartsimOptions, EintrAfterTakesACountFromZero) {
+  CartsimOptions o;
+  ASSERT_EQ(parse({"mnt", "--rom", "c.n64", "--eintr-after", "0"}, o), "");
+  EXPECT_EQ(o.eintr_after, std::optional<uint64_t>(0));
+  CartsimOptions plain;
+  ASSERT_EQ(parse({"mnt", "--rom", "c.n64"}, plain), "");
+  EXPECT_FALSE(plain.eintr_after.has_value());
+  CartsimOptions bad;
+  EXPECT_EQ(parse({"mnt", "--rom", "c.n64", "--eintr-after", "x"}, bad), "not a count: x");
+}
+
 TEST(CartsimOptions, HelpNeedsNothingElse) {
   CartsimOptions o;
   EXPECT_EQ(parse({"--help"}, o), "");

@@ -301,5 +301,47 @@ TEST_F(Discovery, InformationQueriesHandBackTheAnswer) {
   EXPECT_EQ(reply, (std::array<uint8_t, 64>{}));
 }
 
+// Discovery in two halves: locate_device finds the device and sends it nothing (so that n64dump
+// can take its lock in between); identify_device then does the rest, as open_device would.
+TEST_F(Discovery, LocatingADriveSendsNothingAndIdentifyingItSendsTheIdentityRequest) {
+  volumes() = {{"C:\\", false, "SYSTEM"}, {"D:\\", true, "STICK"}, {"E:\\", true, "CARTDRIVE"}};
+  ASSERT_TRUE(locate_device());
+  EXPECT_EQ(device_state.link_kind, kLinkDrive);
+  EXPECT_STREQ(located_device_path(), "E:\\");
+  EXPECT_TRUE(memory_drive_writes().empty()) << "locating sent a command";
+  EXPECT_EQ(text(device_state.device_name), "");
+  EXPECT_TRUE(fake_drive_walk().label_requests.empty());
+
+  identify_device();
+  const auto writes = memory_drive_writes();
+  ASSERT_EQ(writes.size(), 1u);
+  EXPECT_EQ(writes[0]->path, "E:\\CMD.CMD");
+  EXPECT_EQ(writes[0]->bytes[1], 0xF0);
+  EXPECT_EQ(writes[0]->bytes[2], 0x04);
+  EXPECT_EQ(text(device_state.device_name), config.name);
+  EXPECT_EQ(text(device_state.volume_label), "CARTDRIVE");
+  EXPECT_EQ(device_state.device_id, config.device_id);
+}
+
+TEST_F(Discovery, LocatingAHidDeviceOpensItAndAsksNothing) {
+  plug_in_hid();
+  ASSERT_TRUE(locate_device());
+  EXPECT_EQ(device_state.link_kind, kLinkHid);
+  EXPECT_EQ(device_state.hid_mode, 1);
+  EXPECT_STREQ(located_device_path(), "hid-0");
+  EXPECT_TRUE(fake_hid().transfers.empty()) << "locating sent a report";
+  identify_device();
+  EXPECT_EQ(fake_hid().transfers.size(), 4u);
+  EXPECT_EQ(text(device_state.device_name), config.name);
+  EXPECT_EQ(device_state.device_id, config.device_id);
+}
+
+TEST_F(Discovery, NothingToLocate) {
+  volumes() = {{"C:\\", false, "SYSTEM"}};
+  EXPECT_FALSE(locate_device());
+  EXPECT_TRUE(memory_drive_writes().empty());
+  EXPECT_STREQ(hid_device_path(0), "");
+}
+
 }  // namespace
 }  // namespace cartdump::test

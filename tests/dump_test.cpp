@@ -32,6 +32,12 @@ std::vector<uint8_t> read_file(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// One number for the whole of this test program's run.
+unsigned process_tag() {
+  static const unsigned tag = std::random_device{}();
+  return tag;
+}
+
 struct DumpRun {
   int status = -1;
   std::string out;  // what it printed
@@ -42,6 +48,9 @@ struct DumpRun {
 class Dump : public DeviceTest {
  protected:
   void SetUp() override {
+    // The reader's lock is named after its root, and the test programs run side by side: a root of
+    // the program's own.
+    root = "E:\\dump_tests_" + std::to_string(process_tag()) + "\\";
     DeviceTest::SetUp();
     fake_hid_reset();
     fake_drive_walk_reset();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "link/file_io.h"
+#include "tests/support/scratch_test.h"
 #include "tests/support/sector_bytes.h"
 
 namespace cartdump {
@@ -15,26 +16,14 @@ namespace {
 namespace fs = std::filesystem;
 using test::byte_pattern;
 
-class FilePrimitives : public ::testing::Test {
+class FilePrimitives : public test::ScratchTest {
  protected:
-  void SetUp() override {
-    // Under the working directory rather than the system's temporary directory, which may be a
-    // memory filesystem that refuses unbuffered reads.
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::current_path() / "file_io_scratch" / info->name();
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string path(const char* name) const { return (dir_ / name).string(); }
+  FilePrimitives() : ScratchTest("file_io_scratch") {}
 
   std::vector<uint8_t> plain_read(const std::string& p) const {
     std::ifstream in(p, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
-
-  fs::path dir_;
 };
 
 TEST_F(FilePrimitives, WriteCreatesAndTruncates) {

@@ -26,10 +26,10 @@ constexpr const char* kHint =
     "Run n64dump --devices to see which drive was taken for the reader, and remove copies of the reader's files "
     "from other drives.\n";
 
-class Answers : public N64DumpTest {
+class Answers : public N64Dump {
  protected:
   void SetUp() override {
-    N64DumpTest::SetUp();
+    N64Dump::SetUp();
     rom = sim::make_test_rom(51, 4 * kMiB, {"", "", RomChecksumFamily::family_6102});
   }
 };
@@ -37,17 +37,17 @@ class Answers : public N64DumpTest {
 // A stick with the reader's files copied onto it, mounted before the reader: its reply file answers
 // every request with the same bytes. The run stops, writes no image, and the reader is never asked.
 TEST_F(Answers, AStickWithACopyOfTheReadersFilesBeforeTheReader) {
-  const fs::path stick = dir_ / "stick";
+  const fs::path stick = scratch_ / "stick";
   fs::create_directories(stick);
   std::vector<uint8_t> reply(rom.begin(), rom.begin() + 8192);  // the last reply: the first chunk
   std::vector<uint8_t> identity(1024, 0);
   std::memcpy(identity.data(), "CARTSIM N64 READER", 18);
   reply.insert(reply.end(), identity.begin(), identity.end());
-  write_whole_file(stick / "T-DRIVER.DMP", reply);
-  write_whole_file(stick / "CMD.CMD", std::vector<uint8_t>(512, 0));
-  write_whole_file(stick / "DUMP.ROM", {});
+  write_file(stick / "T-DRIVER.DMP", reply);
+  write_file(stick / "CMD.CMD", std::vector<uint8_t>(512, 0));
+  write_file(stick / "DUMP.ROM", {});
   const std::vector<uint8_t> earlier(1000, 0x5C);
-  write_whole_file(work() / "Dump16M.n64", earlier);
+  write_file(work() / "Dump16M.n64", earlier);
   ASSERT_NO_FATAL_FAILURE(plug_in({}, {stick.string()}));
 
   for (const bool extended : {false, true}) {
@@ -58,7 +58,7 @@ TEST_F(Answers, AStickWithACopyOfTheReadersFilesBeforeTheReader) {
                            "the 8192 bytes at 0x01002000 are those at 0x01000000 again.\n" + kHint),
               std::string::npos)
         << run.out;
-    EXPECT_TRUE(read_whole_file(work() / "Dump16M.n64") == earlier);
+    EXPECT_TRUE(read_file(work() / "Dump16M.n64") == earlier);
     EXPECT_FALSE(fs::exists(work() / "Dump4M.n64"));
   }
   EXPECT_TRUE(cartsim.log_lines().empty()) << "the reader got no command";
@@ -88,7 +88,7 @@ TEST_F(Answers, ALaggingDeviceFailsTheChecksum) {
   EXPECT_EQ(run.status, 3) << run.err.substr(0, 300);
   const nlohmann::json json = json_of(run);
   EXPECT_EQ(json["checksum_ok"], false);
-  EXPECT_FALSE(read_whole_file(work() / "Dump4M.n64") == rom);
+  EXPECT_FALSE(read_file(work() / "Dump4M.n64") == rom);
 }
 
 // Reads of a file on a drive that cannot bypass the host's cache, while another program reads that
@@ -133,7 +133,7 @@ TEST_F(Answers, TheCachedFallbackUnderAConcurrentReader) {
   EXPECT_EQ(run.err.find(notice, at + 1), std::string::npos) << "one notice";
   const nlohmann::json json = json_of(run);
   EXPECT_EQ(json["verified"], true);
-  EXPECT_TRUE(read_whole_file(work() / "Dump4M.n64") == rom) << "the image is exact";
+  EXPECT_TRUE(read_file(work() / "Dump4M.n64") == rom) << "the image is exact";
   EXPECT_GT(reader.reads(), 0u);
   std::cout << "[          ] chunks read again: " << json["reread_chunks"] << ", the other program's reads: "
             << reader.reads() << "\n";

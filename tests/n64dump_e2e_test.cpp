@@ -13,78 +13,12 @@
 #include <vector>
 
 #include "sim/test_rom.h"
-#include "tests/support/cartsim_mount.h"
-#include "tests/support/host_volumes.h"
-#include "tests/support/tool_run.h"
+#include "tests/support/n64dump_fixture.h"
 
 namespace cartdump::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr uint32_t kImageSize = 16 * 1024 * 1024;
-constexpr const char* kDeviceName = "CARTSIM N64 READER";
-constexpr const char* kPrompt = "Please press any key to exit...\n";
-
-std::vector<uint8_t> read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void write_file(const fs::path& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string hex_line(const std::vector<uint8_t>& rom) {
-  char line[16];
-  std::snprintf(line, sizeof line, "%02X%02X%02X%02X\n", rom[0], rom[1], rom[2], rom[3]);
-  return line;
-}
-
-// Everything a good run prints when standard output is not a terminal.
-std::string good_transcript(const std::vector<uint8_t>& rom) {
-  std::string text = std::string("Device: ") + kDeviceName + "\n" + hex_line(rom) + "Start dump....\n";
-  for (uint32_t done = 8192; done <= kImageSize; done += 8192) {
-    text += std::to_string(done) + "/16777216\r";
-  }
-  return text + "\nWrite rom to file Dump16M.n64(16777216bytes).";
-}
-
-class N64Dump : public CartsimTest {
- protected:
-  void SetUp() override {
-    CartsimTest::SetUp();
-    if (IsSkipped()) return;
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "." + info->name();
-    for (char& c : name) c = (c == '/') ? '_' : c;
-    scratch_ = fs::current_path() / "n64dump_e2e" / name;
-    fs::remove_all(scratch_);
-    fs::create_directories(work());
-    rom = sim::make_test_rom(7, kImageSize);
-  }
-  void TearDown() override {
-    CartsimTest::TearDown();
-    if (!scratch_.empty()) fs::remove_all(scratch_);
-  }
-
-  fs::path work() const { return scratch_ / "work"; }
-  fs::path image() const { return work() / "Dump16M.n64"; }
-
-  // cartsim with options, seen by the host as a removable volume after a fixed one.
-  void plug_in(const std::vector<std::string>& options = {}) {
-    ASSERT_NO_FATAL_FAILURE(mount(options));
-    env_ = write_host_volumes((scratch_ / "host").string(), {{"/", false}, {cartsim.mount_path(), true}});
-  }
-  // A host with fixed volumes only, and no HID device.
-  void no_device() { env_ = write_host_volumes((scratch_ / "host").string(), {{"/", false}}); }
-
-  ToolRun dump(const std::string& input = "") { return run_tool({n64dump_program()}, work().string(), env_, input); }
-
-  Environment env_;
-  fs::path scratch_;
-};
 
 // Every byte order is dumped byte for byte as the cartridge delivers it, with the same transcript.
 class N64DumpOrders : public N64Dump, public ::testing::WithParamInterface<const char*> {};
@@ -100,7 +34,7 @@ TEST_P(N64DumpOrders, DumpsTheCartridgeByteForByte) {
   EXPECT_EQ(run.out, good_transcript(rom));
   EXPECT_EQ(run.err, "");
   EXPECT_TRUE(read_file(image()) == rom) << "the image differs from the cartridge";
-  EXPECT_FALSE(fs::exists(work() / "Dump16M.n64.part"));
+  EXPECT_EQ(partial_files(), std::vector<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(AllFour, N64DumpOrders,
@@ -254,7 +188,7 @@ TEST_F(N64Dump, FaultMatrix) {
       EXPECT_EQ(run.out.find("Write rom to file"), std::string::npos);
       EXPECT_TRUE(read_file(image()) == earlier) << "the earlier image was damaged";
     }
-    EXPECT_FALSE(fs::exists(work() / "Dump16M.n64.part"));
+    EXPECT_EQ(partial_files(), std::vector<std::string>{});
     workdir.undo();
     ASSERT_EQ(cartsim.stop(), "");
   }

@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 
 constexpr uint32_t kMiB = 1024 * 1024;
 
-class SizeDump : public N64DumpTest {};
+class SizeDump : public N64Dump {};
 
 TEST_F(SizeDump, AutoFindsTheCartridgesEnd) {
   struct Case {
@@ -41,7 +41,7 @@ TEST_F(SizeDump, AutoFindsTheCartridgesEnd) {
     EXPECT_EQ(json["output"], name);
     EXPECT_EQ(json["size"], c.mib * kMiB);
     EXPECT_EQ(json["size_reason"], c.reason);
-    EXPECT_TRUE(read_whole_file(work() / name) == rom) << "the image is the cartridge, no more, no less";
+    EXPECT_TRUE(read_file(work() / name) == rom) << "the image is the cartridge, no more, no less";
     fs::remove(work() / name);
     ASSERT_EQ(cartsim.stop(), "");
   }
@@ -53,7 +53,7 @@ TEST_F(SizeDump, OnATerminalOneRedrawnProgressLine) {
   rom = sim::make_test_rom(12, 12 * kMiB, {"", "", RomChecksumFamily::family_6102});
   ASSERT_NO_FATAL_FAILURE(plug_in({"--beyond", "mirror", "--latency-us", "150"}));
   const auto started = std::chrono::steady_clock::now();
-  const ToolRun run = run_tool_in_terminal({n64dump_program(), "--catalogue", (dir_ / "empty.ini").string()},
+  const ToolRun run = run_tool_in_terminal({n64dump_program(), "--catalogue", (empty_catalogue()).string()},
                                            work().string(), env_);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   EXPECT_EQ(run.status, 0) << run.out.substr(0, 300);

@@ -12,10 +12,10 @@ namespace {
 
 constexpr uint32_t kMiB = 1024 * 1024;
 
-class VerifyDump : public N64DumpTest {
+class VerifyDump : public N64Dump {
  protected:
   void SetUp() override {
-    N64DumpTest::SetUp();
+    N64Dump::SetUp();
     rom = sim::make_test_rom(41, 4 * kMiB, {"", "", RomChecksumFamily::family_6102});
   }
 };
@@ -25,11 +25,11 @@ TEST_F(VerifyDump, TheImageIsExactUnderADirtyContact) {
   ASSERT_NO_FATAL_FAILURE(plug_in({"--corrupt-every", "97", "--seed", "3"}));
   ToolRun run = n64dump({"--size", "4", "-o", "once.z64", "--json"});
   EXPECT_EQ(run.status, 3) << "the flips break the checksum: " << run.err.substr(0, 300);
-  EXPECT_FALSE(read_whole_file(work() / "once.z64") == rom);
+  EXPECT_FALSE(read_file(work() / "once.z64") == rom);
 
   run = n64dump({"--size", "4", "--verify", "-o", "twice.z64", "--json"});
   EXPECT_EQ(run.status, 0) << run.err.substr(0, 300);
-  EXPECT_TRUE(read_whole_file(work() / "twice.z64") == rom) << "the image is exact";
+  EXPECT_TRUE(read_file(work() / "twice.z64") == rom) << "the image is exact";
   const nlohmann::json json = json_of(run);
   EXPECT_EQ(json["verified"], true);
   EXPECT_GT(json["reread_chunks"].get<int>(), 0);
@@ -46,7 +46,7 @@ TEST_F(VerifyDump, AChunkThatNeverSettlesExits3) {
   const nlohmann::json json = json_of(run);
   EXPECT_EQ(json["unstable"], nlohmann::json::parse("[17965056]")) << "0x01122000";
   EXPECT_EQ(json["reread_chunks"], 1);
-  EXPECT_EQ(read_whole_file(work() / "Dump4M.n64").size(), 4 * kMiB);
+  EXPECT_EQ(read_file(work() / "Dump4M.n64").size(), 4 * kMiB);
 
   run = n64dump({"--size", "4", "--verify"});
   EXPECT_EQ(run.status, 3);

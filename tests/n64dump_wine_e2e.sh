@@ -20,6 +20,14 @@
 #     file of the same name) and exits 0;
 #   - its standard output (not a console, so plain text) is byte for byte the transcript of the
 #     native build run against the same mount, and the transcript expected of the run;
+#   - on a slow link (cartsim --latency-us), a second n64dump.exe started while a first one dumps
+#     finds the reader's mutex taken: it prints "The reader at E:\ is in use by another n64dump
+#     run." and the key prompt, exits 1 and sends no command (cartsim's log holds the first run's
+#     2051 commands alone), while the first writes the exact image;
+#   - SIGINT to the Wine process of a dumping n64dump.exe, which Wine delivers as a console control
+#     event (CTRL_C_EVENT), ends the run with "Interrupted." and status 1, no partial file and the
+#     earlier image kept (the console's closing, which Wine cannot send, is handed to the handler
+#     directly by tests/interrupt_win32_test.cpp);
 #   - with no device (no drive E:) it prints "Open device error." and the key prompt, as the
 #     native build does, creates no image and exits 1.
 # Under Wine the HID enumeration finds no device, so both runs also take the HID step that finds
@@ -96,6 +104,30 @@ set_drive_e() {
   "$wine_run" "$prefix" --release
 }
 
+# Waits until cartsim's log holds at least count commands (20 s at most).
+wait_for_commands() {
+  local log=$1 count=$2 i
+  for i in $(seq 200); do
+    [ "$(wc -l <"$log")" -ge "$count" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# The process named NAME among the descendants of the process PID (the Wine process of a Windows
+# program carries the program's name).
+process_below() {
+  local pid=$1 name=$2 child found
+  for child in $(pgrep -P "$pid"); do
+    if [ "$(cat "/proc/$child/comm" 2>/dev/null)" = "$name" ]; then
+      echo "$child"
+      return 0
+    fi
+    found=$(process_below "$child" "$name") && { echo "$found"; return 0; }
+  done
+  return 1
+}
+
 # Runs n64dump.exe in a directory with standard input at its end; its stdout into a file.
 run_windows() {
   local dir=$1
@@ -153,6 +185,52 @@ run_linux "$tmp/linux" "$tmp/mnt"
 expect_status "native n64dump" $? 0
 expect_same_file "the native image is the cartridge" "$tmp/linux/Dump16M.n64" "$tmp/cart.v64"
 expect_same_file "n64dump.exe prints what the native build prints" "$tmp/win.out" "$tmp/linux.out"
+
+echo "== a slow link: two runs on one reader, and a run interrupted by a console control event"
+# The same drive E:, now on a link where every command costs 2 ms: a dump lasts some 4 s.
+stop_cartsim
+start_cartsim "$tmp/mnt" "$tmp/ready" "$tmp/cartsim-slow.err" --rom "$tmp/cart.v64" --direct-io \
+  --name "$device_name" --latency-us 2000 --log "$tmp/cartsim-slow.log" 2>&1 || { echo "FAIL: cartsim did not mount"; exit 1; }
+mkdir -p "$tmp/first" "$tmp/second" "$tmp/interrupted"
+
+# The first run holds the reader; a second process started meanwhile finds its mutex taken, says
+# so, sends no command and takes the failure path.
+run_windows "$tmp/first" &
+first=$!
+wait_for_commands "$tmp/cartsim-slow.log" 50 || fail "the first run did not start dumping"
+run_windows "$tmp/second"
+expect_status "a second n64dump.exe on the same reader" $? 1
+printf 'The reader at E:\\ is in use by another n64dump run.\nPlease press any key to exit...\n' >"$tmp/busy.expected"
+expect_same_file "the second run says the reader is busy" "$tmp/second.out" "$tmp/busy.expected"
+wait "$first"
+expect_status "the first n64dump.exe" $? 0
+expect_same_file "the first run's image is the cartridge" "$tmp/first/Dump16M.n64" "$tmp/cart.v64"
+commands=$(wc -l <"$tmp/cartsim-slow.log")
+[ "$commands" -eq 2051 ] && echo "ok: cartsim took one run's 2051 commands" ||
+  fail "cartsim took $commands commands, not one run's 2051"
+
+# Wine turns SIGINT into a console control event (CTRL_C_EVENT) for the program: its handler
+# records it, the dump stops between two requests, removes its partial file, keeps the earlier
+# image and prints "Interrupted.".
+head -c 1000 /dev/urandom >"$tmp/interrupted/Dump16M.n64"
+cp "$tmp/interrupted/Dump16M.n64" "$tmp/earlier"
+: >"$tmp/cartsim-slow.log"
+run_windows "$tmp/interrupted" &
+runner=$!
+wait_for_commands "$tmp/cartsim-slow.log" 200 || fail "the run to interrupt did not start dumping"
+program=$(process_below "$runner" n64dump.exe)
+[ -n "$program" ] && kill -INT "$program" || fail "n64dump.exe was not found below the job $runner"
+wait "$runner"
+expect_status "n64dump.exe after a control event" $? 1
+if [ "$(tail -c 13 "$tmp/interrupted.out")" = "Interrupted." ]; then
+  echo "ok: the interrupted run says so"
+else
+  fail "the interrupted run ends in: $(tail -c 120 "$tmp/interrupted.out" | od -An -c | tr -s ' ' | tr -d '\n')"
+fi
+expect_same_file "the earlier image is kept" "$tmp/interrupted/Dump16M.n64" "$tmp/earlier"
+leftover=$(find "$tmp/interrupted" -name '*.part')
+[ -z "$leftover" ] && echo "ok: no partial file is left" || fail "partial files left: $leftover"
+stop_cartsim
 
 echo "== no device"
 set_drive_e || exit 1

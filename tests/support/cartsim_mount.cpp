@@ -143,6 +143,21 @@ void CartsimMount::remove_directory() {
 }
 
 std::string CartsimMount::start(const std::vector<uint8_t>& rom, const std::vector<std::string>& options) {
+  if (std::string problem = make_directory(); !problem.empty()) return problem;
+  const std::string rom_path = dir_ + "/cartridge.n64";
+  std::ofstream(rom_path, std::ios::binary).write(reinterpret_cast<const char*>(rom.data()),
+                                                  static_cast<std::streamsize>(rom.size()));
+  std::vector<std::string> args{"--rom", rom_path, "--log", log_path_};
+  args.insert(args.end(), options.begin(), options.end());
+  return launch(cartsim_program(), args);
+}
+
+std::string CartsimMount::start_program(const std::string& program, const std::vector<std::string>& options) {
+  if (std::string problem = make_directory(); !problem.empty()) return problem;
+  return launch(program, options);
+}
+
+std::string CartsimMount::make_directory() {
   if (running()) return "cartsim is already running";
   remove_directory();
   std::error_code error;
@@ -157,13 +172,12 @@ std::string CartsimMount::start(const std::vector<uint8_t>& rom, const std::vect
   log_path_ = dir_ + "/cartsim.log";
   ready_path_ = dir_ + "/ready";
   stderr_path_ = dir_ + "/cartsim.stderr";
-  const std::string rom_path = dir_ + "/cartridge.n64";
   fs::create_directory(mount_path_, error);
-  std::ofstream(rom_path, std::ios::binary).write(reinterpret_cast<const char*>(rom.data()),
-                                                  static_cast<std::streamsize>(rom.size()));
+  return "";
+}
 
-  std::vector<std::string> args{cartsim_program(), mount_path_,  "--rom", rom_path, "--ready-file",
-                                ready_path_,       "--log",      log_path_};
+std::string CartsimMount::launch(const std::string& program, const std::vector<std::string>& options) {
+  std::vector<std::string> args{program, mount_path_, "--ready-file", ready_path_};
   args.insert(args.end(), options.begin(), options.end());
   std::vector<char*> argv = argv_of(args);
   posix_spawn_file_actions_t actions;
@@ -177,7 +191,7 @@ std::string CartsimMount::start(const std::vector<uint8_t>& rom, const std::vect
   killed_ = false;
   if (spawned != 0) {
     pid_ = -1;
-    return std::string("cannot start ") + cartsim_program() + ": " + std::strerror(spawned);
+    return "cannot start " + program + ": " + std::strerror(spawned);
   }
 
   const auto deadline = Clock::now() + kPatience;
@@ -186,12 +200,12 @@ std::string CartsimMount::start(const std::vector<uint8_t>& rom, const std::vect
     int status = 0;
     if (::waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
-      return "cartsim ended before its mount answered (" + status_text(status) + "):\n" + stderr_text();
+      return program + " ended before its mount answered (" + status_text(status) + "):\n" + stderr_text();
     }
     std::this_thread::sleep_for(kPoll);
   }
   const std::string problem = stop(SIGKILL);
-  return "cartsim made no ready file within 10 s\n" + problem;
+  return program + " made no ready file within 10 s\n" + problem;
 }
 
 std::string CartsimMount::stop(int signal) {

@@ -62,6 +62,9 @@ class CartsimMount {
   ~CartsimMount();
 
   std::string start(const std::vector<uint8_t>& rom, const std::vector<std::string>& options);
+  // Another FUSE program of the tests, started the same way (program MOUNTPOINT --ready-file PATH
+  // and options) and stopped by the same calls; it keeps no log.
+  std::string start_program(const std::string& program, const std::vector<std::string>& options);
   std::string stop(int signal = SIGTERM);
   std::string wait();
 
@@ -74,6 +77,8 @@ class CartsimMount {
 
  private:
   void remove_directory();
+  std::string make_directory();
+  std::string launch(const std::string& program, const std::vector<std::string>& options);
 
   std::string dir_;
   std::string mount_path_;

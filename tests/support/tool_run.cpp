@@ -47,9 +47,9 @@ int wait_for(pid_t pid, std::chrono::steady_clock::time_point deadline) {
 
 const char* n64dump_program() { return CARTDUMP_N64DUMP_PROGRAM; }
 
-ToolRun run_tool(const std::vector<std::string>& args, const std::string& working_directory,
-                 const Environment& env, const std::string& input, int timeout_seconds) {
-  ToolRun run;
+ToolProcess start_tool(const std::vector<std::string>& args, const std::string& working_directory,
+                       const Environment& env, const std::string& input) {
+  ToolProcess process;
   // Output goes to files, so a tool that writes much never blocks on a pipe nobody reads yet.
   char out_path[] = "/tmp/tool_out_XXXXXX";
   char err_path[] = "/tmp/tool_err_XXXXXX";
@@ -57,8 +57,12 @@ ToolRun run_tool(const std::vector<std::string>& args, const std::string& workin
   const int out_fd = ::mkstemp(out_path);
   const int err_fd = ::mkstemp(err_path);
   const int in_fd = ::mkstemp(in_path);
-  if (out_fd < 0 || err_fd < 0 || in_fd < 0) return run;
-  if (!input.empty() && ::write(in_fd, input.data(), input.size()) != static_cast<ssize_t>(input.size())) return run;
+  if (out_fd < 0 || err_fd < 0 || in_fd < 0) return process;
+  process.out_path = out_path;
+  process.err_path = err_path;
+  if (!input.empty() && ::write(in_fd, input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
+    return process;
+  }
   ::lseek(in_fd, 0, SEEK_SET);
 
   std::vector<char*> argv;
@@ -79,12 +83,25 @@ ToolRun run_tool(const std::vector<std::string>& args, const std::string& workin
   ::close(err_fd);
   ::close(in_fd);
   ::unlink(in_path);
-  if (pid > 0) {
-    run.status = wait_for(pid, std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds));
+  process.pid = pid;
+  return process;
+}
+
+ToolRun finish_tool(ToolProcess& process, int timeout_seconds) {
+  ToolRun run;
+  if (process.pid > 0) {
+    run.status = wait_for(process.pid, std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds));
+    process.pid = -1;
   }
-  run.out = slurp_and_remove(out_path);
-  run.err = slurp_and_remove(err_path);
+  if (!process.out_path.empty()) run.out = slurp_and_remove(process.out_path);
+  if (!process.err_path.empty()) run.err = slurp_and_remove(process.err_path);
   return run;
+}
+
+ToolRun run_tool(const std::vector<std::string>& args, const std::string& working_directory,
+                 const Environment& env, const std::string& input, int timeout_seconds) {
+  ToolProcess process = start_tool(args, working_directory, env, input);
+  return finish_tool(process, timeout_seconds);
 }
 
 ToolRun run_tool_in_terminal(const std::vector<std::string>& args, const std::string& working_directory,
@@ -97,6 +114,8 @@ ToolRun run_tool_in_terminal(const std::vector<std::string>& args, const std::st
   const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
   if (pid < 0) return run;
   if (pid == 0) {
+    // A terminal that shows colours, whatever the test's own (TERM=dumb, or none, under CI).
+    ::setenv("TERM", "xterm", 1);
     for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
     if (::chdir(working_directory.c_str()) != 0) ::_exit(126);
     ::execv(argv[0], argv.data());
