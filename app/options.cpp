@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "cartdump_version.h"
+
 namespace cartdump {
 namespace {
 
@@ -20,7 +22,7 @@ void print_text(std::FILE* stream, const std::string& text) {
 
 }  // namespace
 
-const char* version_text() { return "n64dump " CARTDUMP_VERSION; }
+const char* version_text() { return "n64dump " CARTDUMP_VERSION_TEXT; }
 
 int parse_options(int argc, const char* const* argv, Options& options) {
   CLI::App app(kDescription, "n64dump");

@@ -24,7 +24,7 @@ inline constexpr int kOptionsRun = -1;
 // it has printed on stderr.
 int parse_options(int argc, const char* const* argv, Options& options);
 
-// "n64dump" and the project's version.
+// "n64dump" and the version: the project's, and git describe when built from a git tree.
 const char* version_text();
 
 }  // namespace cartdump
