@@ -80,17 +80,20 @@ void dev_query_name(uint8_t* reply) { query_device_info(kOpcodeQueryName, reply)
 
 void dev_query_id(uint8_t* reply) { query_device_info(kOpcodeQueryId, reply); }
 
+bool drive_volume_identity(const DriveVolume& volume, uint8_t* block) {
+  device_state.drive_root = volume.root;
+  // A removable drive whose reply file has no whole identity block (a memory stick, say) is not
+  // the device.
+  return volume.removable &&
+         read_reply(kIdentityOffset, block, kIdentityBlockSize) == static_cast<int>(kIdentityBlockSize);
+}
+
 bool probe_drives() {
+  const DriveWalkQuiet quiet;
   const std::vector<DriveVolume> volumes = drive_walk_volumes();
   for (const DriveVolume& volume : volumes) {
-    device_state.drive_root = volume.root;
-    if (!volume.removable) {
-      continue;
-    }
-    // A removable drive whose reply file has no whole identity block (a memory stick, say) is
-    // not the device: the walk goes on to the next.
     IdentityBlock block{};
-    if (read_reply(kIdentityOffset, block.data(), kIdentityBlockSize) != static_cast<int>(kIdentityBlockSize)) {
+    if (!drive_volume_identity(volume, block.data())) {
       continue;
     }
     identify_drive(volume, block);

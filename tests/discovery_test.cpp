@@ -168,6 +168,28 @@ TEST_F(Discovery, RemovableDrivesWithoutAnIdentityBlockArePassedOver) {
   }
 }
 
+// Every probe of the walk, and the label of the drive it finds, happen with the host told not to
+// ask the user about drives without a medium; the setting before is back once the walk is over,
+// whether it found a drive or not.
+TEST_F(Discovery, TheWalkKeepsTheHostQuietWhileItProbes) {
+  for (const bool found : {true, false}) {
+    SCOPED_TRACE(found ? "the device is found" : "no device");
+    fake_drive_walk_reset();
+    clear_record();
+    volumes() = {{"C:\\", false, "SYSTEM"}, {"D:\\", true, "EMPTY"}};
+    if (found) volumes().push_back({"E:\\", true, "CARTDRIVE"});
+    EXPECT_EQ(open_device(), found);
+    ASSERT_FALSE(calls().empty());
+    for (size_t i = 0; i < calls().size(); ++i) {
+      EXPECT_TRUE(fake_drive_walk_call_quiet(i)) << calls()[i].path << " at " << calls()[i].offset;
+    }
+    EXPECT_EQ(fake_drive_walk().labels_quiet, std::vector<bool>(found ? 1 : 0, true));
+    EXPECT_EQ(fake_drive_walk().quiet_depth, 0u);
+    EXPECT_TRUE(fake_drive_walk().quiet_starts.empty());
+    EXPECT_EQ(fake_drive_walk().quiet_spans.size(), 1u);
+  }
+}
+
 TEST_F(Discovery, NoDeviceAnywhereFails) {
   struct Case {
     const char* what;
