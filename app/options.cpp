@@ -38,6 +38,13 @@ int parse_options(int argc, const char* const* argv, Options& options) {
   CLI::Option* catalogue =
       app.add_option("--catalogue", options.catalogue, "The cartridge catalogue (mupen64plus ini) to look the image up in")
           ->type_name("FILE");
+  app.add_flag("--devices", options.devices,
+               "Show what discovery sees: the reader's HID interfaces, every volume walked, the one a dump would "
+               "use; no dump (exit 1 when no reader is found)")
+      ->excludes(info)
+      ->excludes(catalogue)
+      ->excludes("--output")
+      ->excludes("--z64");
 
   try {
     app.parse(argc, argv);

@@ -13,6 +13,7 @@ struct Options {
   bool json = false;   // --json: the report as one JSON object on stdout, human text on stderr
   bool catalogue_given = false;
   std::string catalogue;  // --catalogue FILE
+  bool devices = false;   // --devices: what discovery sees, no dump
 };
 
 // parse_options returns this when the run goes on with the options it filled.
