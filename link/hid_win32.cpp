@@ -67,6 +67,18 @@ DWORD last_error = 0;
 
 DirectionState& state_of(HidDirection direction) { return direction == HidDirection::read ? read_state : write_state; }
 
+// The vendor and product ids of an open handle, of any access.
+bool handle_ids(HANDLE handle, uint16_t& vendor_id, uint16_t& product_id) {
+  HIDD_ATTRIBUTES attributes{};
+  attributes.Size = sizeof attributes;
+  if (!::HidD_GetAttributes(handle, &attributes)) {
+    return false;
+  }
+  vendor_id = attributes.VendorID;
+  product_id = attributes.ProductID;
+  return true;
+}
+
 struct FreeDeleter {
   void operator()(void* p) const { std::free(p); }
 };
@@ -170,16 +182,9 @@ bool hid_backend_interface_ids(HidInterfaceSet* set, uint32_t index, uint16_t& v
   if (handle == INVALID_HANDLE_VALUE) {
     return false;
   }
-  HIDD_ATTRIBUTES attributes{};
-  attributes.Size = sizeof attributes;
-  const bool got = ::HidD_GetAttributes(handle, &attributes);
+  const bool got = handle_ids(handle, vendor_id, product_id);
   ::CloseHandle(handle);
-  if (!got) {
-    return false;
-  }
-  vendor_id = attributes.VendorID;
-  product_id = attributes.ProductID;
-  return true;
+  return got;
 }
 
 HidBackendDevice* hid_backend_open(const char* path) {
@@ -204,14 +209,7 @@ void hid_backend_close(HidBackendDevice* device) {
 }
 
 bool hid_backend_attributes(HidBackendDevice* device, uint16_t& vendor_id, uint16_t& product_id) {
-  HIDD_ATTRIBUTES attributes{};
-  attributes.Size = sizeof attributes;
-  if (!::HidD_GetAttributes(device->handle, &attributes)) {
-    return false;
-  }
-  vendor_id = attributes.VendorID;
-  product_id = attributes.ProductID;
-  return true;
+  return handle_ids(device->handle, vendor_id, product_id);
 }
 
 bool hid_backend_caps(HidBackendDevice* device, uint16_t& usage_page, uint16_t& usage) {

@@ -36,23 +36,14 @@ std::vector<std::string> line_texts(const std::vector<ReportLine>& lines) {
   return texts;
 }
 
-class Devices : public DeviceTest {
+class Devices : public DiscoveryTest {
  protected:
-  void SetUp() override {
-    DeviceTest::SetUp();
-    fake_hid_reset();
-    fake_drive_walk_reset();
-    device_state = DeviceState{};
-  }
   void TearDown() override {
     fake_hid_check_settled(0);
     EXPECT_EQ(fake_hid().lock_faults, 0);
-    fake_hid_reset();
-    fake_drive_walk_reset();
-    DeviceTest::TearDown();
+    DiscoveryTest::TearDown();
   }
 
-  std::vector<FakeVolume>& volumes() { return fake_drive_walk().volumes; }
   FakeHidInterface reader_interface(const std::string& path) { return {.path = path, .device = &device()}; }
   // The paths of the HID entries.
   static std::vector<std::string> hid_paths() {

@@ -20,26 +20,12 @@ namespace {
 std::string text(const std::array<char, kNameCapacity>& field) { return field.data(); }
 std::string root_text() { return device_state.drive_root.data(); }
 
-class Discovery : public DeviceTest {
+class Discovery : public DiscoveryTest {
  protected:
-  void SetUp() override {
-    DeviceTest::SetUp();
-    fake_hid_reset();
-    fake_drive_walk_reset();
-    // discovery starts from a clean record, not from the fixture's root
-    device_state = DeviceState{};
-  }
-  void TearDown() override {
-    fake_hid_reset();
-    fake_drive_walk_reset();
-    DeviceTest::TearDown();
-  }
-
   // The model device as a HID device.
   void plug_in_hid(int listed_from = 1) {
     fake_hid().interfaces = {{.path = "hid-0", .device = &device(), .listed_from = listed_from}};
   }
-  std::vector<FakeVolume>& volumes() { return fake_drive_walk().volumes; }
   std::vector<std::string> paths_touched() {
     std::vector<std::string> paths;
     for (const FileCall& c : calls()) paths.push_back(c.path);
