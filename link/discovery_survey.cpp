@@ -102,7 +102,8 @@ void survey_volumes() {
     VolumeSurveyEntry entry{};
     entry.root = volume.root;
     entry.removable = volume.removable ? 1 : 0;
-    entry.has_label = drive_walk_label(volume, entry.label.data(), kLabelBufferSize) ? 1 : 0;
+    // A volume without a name (Windows gives "" for it) has no label either.
+    entry.has_label = drive_walk_label(volume, entry.label.data(), kLabelBufferSize) && entry.label[0] != '\0' ? 1 : 0;
     std::array<uint8_t, kIdentityBlockSize> block{};
     if (drive_volume_identity(volume, block.data())) {
       entry.reader = 1;

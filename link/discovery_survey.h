@@ -44,7 +44,7 @@ struct VolumeSurveyEntry {
   std::array<char, kDriveRootCapacity> root;
   uint8_t removable;
   uint8_t reader;     // 1 when it carries a whole identity block (only removable volumes are probed)
-  uint8_t has_label;  // 1 when the host gave a label
+  uint8_t has_label;  // 1 when the host gave a label, and not an empty one
   std::array<char, kNameCapacity> name;   // the device name from the identity block, when reader
   std::array<char, kNameCapacity> label;  // at most 62 characters, as the walk asks for it
 };
