@@ -9,12 +9,14 @@
 #include <vector>
 
 #include "app/console.h"
+#include "app/devices.h"
 #include "app/dump.h"
 #include "app/dump_rules.h"
 #include "app/image_report.h"
 #include "app/interrupt.h"
 #include "app/options.h"
 #include "app/paths.h"
+#include "link/hid_link.h"
 
 namespace cartdump {
 namespace {
@@ -114,8 +116,12 @@ int run_extended(int argc, const char* const* argv) {
     return status;
   }
   // With --json, standard output carries the JSON object alone.
-  if (options.json) console_stream = ConsoleStream::error;
+  if (options.json) {
+    console_stream = ConsoleStream::error;
+    hid_set_error_stream(1);
+  }
   try {
+    if (options.devices) return run_devices(options.json);
     CatalogueSource catalogue;
     if (!find_catalogue(options, catalogue)) return kExitFailure;
     return options.info ? run_info(options, catalogue) : run_dump(options, catalogue);

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "cartdump_version.h"
+
 namespace cartdump {
 namespace {
 
@@ -35,7 +37,7 @@ void print_text(std::FILE* stream, const std::string& text) {
 
 }  // namespace
 
-const char* version_text() { return "n64dump " CARTDUMP_VERSION; }
+const char* version_text() { return "n64dump " CARTDUMP_VERSION_TEXT; }
 
 int parse_options(int argc, const char* const* argv, Options& options) {
   CLI::App app(kDescription, "n64dump");
@@ -61,6 +63,15 @@ int parse_options(int argc, const char* const* argv, Options& options) {
   CLI::Option* catalogue =
       app.add_option("--catalogue", options.catalogue, "The cartridge catalogue (mupen64plus ini) to look the image up in")
           ->type_name("FILE");
+  app.add_flag("--devices", options.devices,
+               "Show what discovery sees: the reader's HID interfaces, every volume walked, the one a dump would "
+               "use; no dump (exit 1 when no reader is found)")
+      ->excludes(info)
+      ->excludes(catalogue)
+      ->excludes("--output")
+      ->excludes("--z64")
+      ->excludes("--size")
+      ->excludes("--verify");
 
   try {
     app.parse(argc, argv);

@@ -15,6 +15,7 @@ struct Options {
   bool json = false;   // --json: the report as one JSON object on stdout, human text on stderr
   bool catalogue_given = false;
   std::string catalogue;  // --catalogue FILE
+  bool devices = false;   // --devices: what discovery sees, no dump
 };
 
 // parse_options returns this when the run goes on with the options it filled.
@@ -26,7 +27,7 @@ inline constexpr int kOptionsRun = -1;
 // it has printed on stderr.
 int parse_options(int argc, const char* const* argv, Options& options);
 
-// "n64dump" and the project's version.
+// "n64dump" and the version: the project's, and git describe when built from a git tree.
 const char* version_text();
 
 }  // namespace cartdump

@@ -10,7 +10,19 @@
 //   - the drive step writes nothing but the one identity request, whose bytes 3-509 are the
 //     identity block's, framed;
 //   - no buffer handed to the host is shorter than claimed (the fakes check every one).
+//
+// Before it, n64dump --devices' survey (survey_devices) runs on the same host, which is then put
+// back as it was for open_device. Checks after the survey:
+//   - it finds a reader exactly when discovery does, on the same link, and on the drive link
+//     chooses the volume discovery takes;
+//   - it writes no file (no command sector), leaves the DeviceState as it was and the HID
+//     device list empty with nothing open;
+//   - its HID entries are the interfaces with the reader's ids, in enumeration order;
+//   - its text is printable ASCII alone, and its JSON is valid UTF-8 that reads back with the
+//     keys hid, volumes, chosen.
 #include <fuzzer/FuzzedDataProvider.h>
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <array>
@@ -19,11 +31,13 @@
 #include <string>
 #include <vector>
 
+#include "app/devices.h"
 #include "fuzz/support/fuzz_check.h"
 #include "fuzz/support/fuzz_hid.h"
 #include "link/device_link.h"
 #include "link/device_state.h"
 #include "link/discovery.h"
+#include "link/discovery_survey.h"
 #include "link/hid_link.h"
 #include "link/sector.h"
 #include "tests/support/fake_drive_walk.h"
@@ -287,6 +301,56 @@ void check(const Expected& e, bool found, uint8_t second_block_before) {
   }
 }
 
+// The survey, on the host as the input made it; the host is put back afterwards (the scripted
+// transfers, the reads cut short, the enumeration count and the calls) for discovery itself.
+void survey_and_check(const Expected& e) {
+  const FakeHid hid_before = fake_hid();
+  const std::deque<uint32_t> limits_before = memory_drive().read_limits;
+  const DeviceState state_before = device_state;
+
+  const int found = survey_devices();
+  const DiscoverySurvey& s = discovery_survey;
+  FUZZ_CHECK(found == (e.found ? 1 : 0), "the survey found %d, discovery %d", found, e.found);
+  FUZZ_CHECK(s.link_kind == e.link_kind, "the survey's link %u, discovery's %u", s.link_kind, e.link_kind);
+  if (e.link_kind == kLinkDrive) {
+    FUZZ_CHECK(s.chosen_volume >= 0 &&
+                   s.volumes[static_cast<size_t>(s.chosen_volume)].root.data() == e.root,
+               "the survey chose volume %d, discovery %s", s.chosen_volume, e.root.c_str());
+  }
+  FUZZ_CHECK(memory_drive_writes().empty(), "the survey wrote %zu files", memory_drive_writes().size());
+  FUZZ_CHECK(std::memcmp(&device_state, &state_before, sizeof device_state) == 0, "the survey changed the DeviceState");
+  FUZZ_CHECK(hid_list_at(0) == nullptr, "the survey left the HID device list filled");
+  fake_hid_check_settled(0);
+  // The listing is the survey's last enumeration; a set that cannot be had lists nothing.
+  size_t readers = 0;
+  for (const FakeHidInterface& i : hid_before.interfaces) {
+    const bool listed = !hid_before.set_unavailable && i.listed_from <= fake_hid().enumerations && !i.path_fails;
+    if (listed && i.vendor_id == kHidVendorId && i.product_id == kHidProductId) {
+      FUZZ_CHECK(readers < s.hid.size() && s.hid[readers].path.data() == i.path, "HID entry %zu is not %s", readers,
+                 i.path.c_str());
+      ++readers;
+    }
+  }
+  FUZZ_CHECK(s.hid.size() == readers, "%zu HID entries, %zu interfaces with the reader's ids", s.hid.size(), readers);
+
+  for (const ReportLine& line : devices_lines(s)) {
+    for (const char c : line.label + line.text) {
+      FUZZ_CHECK(c >= 0x20 && c <= 0x7E, "byte %d in the line \"%s\"", static_cast<unsigned char>(c), line.text.c_str());
+    }
+  }
+  const auto json = nlohmann::ordered_json::parse(devices_json(s), nullptr, false);
+  FUZZ_CHECK(!json.is_discarded(), "the JSON does not read back");
+  FUZZ_CHECK(json.size() == 3 && json.contains("hid") && json.contains("volumes") && json.contains("chosen"),
+             "the JSON's keys");
+  FUZZ_CHECK(json["volumes"].size() == fake_drive_walk().volumes.size(), "the JSON lists %zu volumes",
+             json["volumes"].size());
+
+  fake_hid().script = hid_before.script;
+  fake_hid().enumerations = hid_before.enumerations;
+  memory_drive().read_limits = limits_before;
+  memory_drive_calls().clear();
+}
+
 }  // namespace
 }  // namespace cartdump::fuzz
 
@@ -308,6 +372,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   build_host(in);
 
   const Expected expected = expect(fake_hid(), fake_drive_walk(), memory_drive());
+  survey_and_check(expected);
   const bool found = open_device();
   check(expected, found, 0x77);
   const HidDeviceEntry* entry = hid_list_at(0);

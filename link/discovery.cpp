@@ -44,8 +44,10 @@ struct LocatedDrive {
 };
 LocatedDrive located{};
 
-// The drive's identity block, the DeviceId from it or from the identity request, and the names.
+// The drive's identity block, the DeviceId from it or from the identity request, and the names;
+// the host kept quiet while the label is asked for, as during the walk.
 void identify_drive(const DriveVolume& volume, IdentityBlock& block) {
+  const DriveWalkQuiet quiet;
   device_state.boot_mode = begins_boot(block.data()) ? 1 : 0;
   drive_walk_label(volume, device_state.volume_label.data(), kLabelBufferSize);
   copy_name(device_state.device_name, block.data(), block.size());
@@ -67,21 +69,16 @@ void identify_drive(const DriveVolume& volume, IdentityBlock& block) {
 }
 
 // The walk of probe_drives up to the identity block, which it keeps in located; sends nothing.
+// Windows is kept from asking about drives without a medium meanwhile.
 bool locate_drive() {
+  const DriveWalkQuiet quiet;
   const std::vector<DriveVolume> volumes = drive_walk_volumes();
   for (const DriveVolume& volume : volumes) {
-    device_state.drive_root = volume.root;
-    if (!volume.removable) {
-      continue;
-    }
-    // A removable drive whose reply file has no whole identity block (a memory stick, say) is
-    // not the device: the walk goes on to the next.
     located.block.fill(0);
-    if (read_reply(kIdentityOffset, located.block.data(), kIdentityBlockSize) != static_cast<int>(kIdentityBlockSize)) {
-      continue;
+    if (drive_volume_identity(volume, located.block.data())) {
+      located.volume = volume;
+      return true;
     }
-    located.volume = volume;
-    return true;
   }
   return false;
 }
@@ -115,6 +112,14 @@ void query_device_info(uint8_t opcode, uint8_t* reply) {
 void dev_query_name(uint8_t* reply) { query_device_info(kOpcodeQueryName, reply); }
 
 void dev_query_id(uint8_t* reply) { query_device_info(kOpcodeQueryId, reply); }
+
+bool drive_volume_identity(const DriveVolume& volume, uint8_t* block) {
+  device_state.drive_root = volume.root;
+  // A removable drive whose reply file has no whole identity block (a memory stick, say) is not
+  // the device.
+  return volume.removable &&
+         read_reply(kIdentityOffset, block, kIdentityBlockSize) == static_cast<int>(kIdentityBlockSize);
+}
 
 bool probe_drives() {
   if (!locate_drive()) {

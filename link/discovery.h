@@ -13,6 +13,8 @@
 
 namespace cartdump {
 
+struct DriveVolume;
+
 inline constexpr int kHidVendorId = 0x0483;
 inline constexpr int kHidProductId = 0x5750;
 
@@ -53,10 +55,16 @@ void dev_query_name(uint8_t* reply);
 // The DeviceId in reply bytes 0 to 7.
 void dev_query_id(uint8_t* reply);
 
-// The drive step: walks the host's volumes; removable ones without an identity block are passed
-// over, and the first with one is the device. Fills drive_root, volume_label, device_name,
-// boot_mode, second_block, second_name and device_id. On failure drive_root holds the last root
-// examined.
+// The drive step: walks the host's volumes, with the host kept quiet about drives without a medium
+// (DriveWalkQuiet); removable ones without an identity block are passed over, and the first with
+// one is the device. Fills drive_root, volume_label, device_name, boot_mode, second_block,
+// second_name and device_id. On failure drive_root holds the last root examined.
 bool probe_drives();
+
+// The drive step's test of one volume, shared by the walk and by n64dump --devices: sets
+// drive_root to the volume's root and, when the volume is removable, reads its identity block
+// into block (kIdentityBlockSize bytes). True when the block came whole: the volume is a reader's
+// drive. Sends the drive nothing.
+bool drive_volume_identity(const DriveVolume& volume, uint8_t* block);
 
 }  // namespace cartdump

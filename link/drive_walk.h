@@ -28,4 +28,23 @@ std::vector<DriveVolume> drive_walk_volumes();
 // empty, when none can be had.
 bool drive_walk_label(const DriveVolume& volume, char* label, uint32_t capacity);
 
+// While the walk probes volumes, the host must not ask the user about a drive without a medium:
+// Windows would raise a "There is no disk in the drive" dialog for an empty card reader or floppy
+// drive. drive_walk_quiet_begin turns such questions off for the process and returns the setting
+// it replaced, which drive_walk_quiet_end puts back. Other hosts ask nothing: both do nothing.
+uint32_t drive_walk_quiet_begin();
+void drive_walk_quiet_end(uint32_t previous);
+
+// Keeps the host quiet for the guard's life: around every probe of the walk.
+class DriveWalkQuiet {
+ public:
+  DriveWalkQuiet() : previous_(drive_walk_quiet_begin()) {}
+  DriveWalkQuiet(const DriveWalkQuiet&) = delete;
+  DriveWalkQuiet& operator=(const DriveWalkQuiet&) = delete;
+  ~DriveWalkQuiet() { drive_walk_quiet_end(previous_); }
+
+ private:
+  uint32_t previous_;
+};
+
 }  // namespace cartdump

@@ -5,6 +5,11 @@
 // 259), taken in steps of 4 characters while the position is below the returned length and inside
 // the buffer; a volume is removable when GetDriveTypeA gives DRIVE_REMOVABLE. The label is
 // GetVolumeInformationA's volume name.
+//
+// While the walk probes, the process's error mode has SEM_FAILCRITICALERRORS added (SetErrorMode
+// replaces the whole mode and returns the one before, so it is called twice), and the mode before
+// is set back afterwards: a probe of an empty removable drive then fails at once instead of
+// raising a "There is no disk in the drive" dialog.
 #include <windows.h>
 
 #include <algorithm>
@@ -54,5 +59,13 @@ bool drive_walk_label(const DriveVolume& volume, char* label, uint32_t capacity)
   label[capacity - 1] = '\0';
   return true;
 }
+
+uint32_t drive_walk_quiet_begin() {
+  const UINT previous = ::SetErrorMode(SEM_FAILCRITICALERRORS);
+  ::SetErrorMode(previous | SEM_FAILCRITICALERRORS);
+  return previous;
+}
+
+void drive_walk_quiet_end(uint32_t previous) { ::SetErrorMode(previous); }
 
 }  // namespace cartdump

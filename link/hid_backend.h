@@ -51,6 +51,10 @@ void hid_backend_close_set(HidInterfaceSet* set);
 HidInterfaceStatus hid_backend_interface_path(HidInterfaceSet* set, uint32_t index, char* path,
                                               uint32_t capacity);
 
+// The vendor and product ids of the interface at a running index as the enumeration knows them,
+// without opening it for transfers; false when the host does not tell them that way.
+bool hid_backend_interface_ids(HidInterfaceSet* set, uint32_t index, uint16_t& vendor_id, uint16_t& product_id);
+
 // Opens a device path for reading and writing; null on failure.
 HidBackendDevice* hid_backend_open(const char* path);
 void hid_backend_close(HidBackendDevice* device);
@@ -71,5 +75,7 @@ HidTransferResult hid_backend_transfer(HidBackendDevice* device, HidDirection di
 // host has none), at most capacity - 1 characters and a NUL.
 long hid_backend_error_code();
 void hid_backend_error_text(long code, char* text, uint32_t capacity);
+// Whether a code means that the host refused access (on Linux: the hidraw node's permissions).
+bool hid_backend_access_denied(long code);
 
 }  // namespace cartdump

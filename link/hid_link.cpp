@@ -20,6 +20,11 @@ HidDeviceList device_list;
 // the first enumeration that may open a device, kept until the process ends.
 bool link_state_created = false;
 
+// Where hid_report_error prints (hid_set_error_stream).
+bool hid_errors_to_stderr = false;
+
+std::FILE* error_stream() { return hid_errors_to_stderr ? stderr : stdout; }
+
 // Holds a direction's lock for one transfer and lets go of it on every path out.
 class TransferGuard {
  public:
@@ -57,14 +62,7 @@ HidBackendDevice* open_matching(const char* path, int vendor_id, int product_id,
   if (device == nullptr) {
     return nullptr;
   }
-  uint16_t vendor = 0;
-  uint16_t product = 0;
-  uint16_t page = 0;
-  uint16_t use = 0;
-  const bool matches = hid_backend_attributes(device, vendor, product) && !filter_rejects(vendor_id, vendor) &&
-                       !filter_rejects(product_id, product) && hid_backend_caps(device, page, use) &&
-                       !filter_rejects(usage_page, page) && !filter_rejects(usage, use);
-  if (!matches) {
+  if (!hid_device_matches(device, vendor_id, product_id, usage_page, usage)) {
     hid_backend_close(device);
     return nullptr;
   }
@@ -220,21 +218,33 @@ void hid_close_device(int index) {
   entry->open = 0;
 }
 
+bool hid_device_matches(HidBackendDevice* device, int vendor_id, int product_id, int usage_page, int usage) {
+  uint16_t vendor = 0;
+  uint16_t product = 0;
+  uint16_t page = 0;
+  uint16_t use = 0;
+  return hid_backend_attributes(device, vendor, product) && !filter_rejects(vendor_id, vendor) &&
+         !filter_rejects(product_id, product) && hid_backend_caps(device, page, use) &&
+         !filter_rejects(usage_page, page) && !filter_rejects(usage, use);
+}
+
 void hid_report_error() {
   const long code = hid_backend_error_code();
   std::array<char, 256> text{};
   hid_backend_error_text(code, text.data(), static_cast<uint32_t>(text.size()));
   text.back() = '\0';
-  std::printf("err %ld: %s\n", code, text.data());
-  std::fflush(stdout);
+  std::fprintf(error_stream(), "err %ld: %s\n", code, text.data());
+  std::fflush(error_stream());
 }
+
+void hid_set_error_stream(int standard_error) { hid_errors_to_stderr = standard_error != 0; }
 
 void hid_send(const uint8_t* report) { hid_write_report(0, report, kHidPayloadSize, kHidTimeoutMs); }
 
-void hid_exchange(const uint8_t* report, uint8_t* reply) {
+int hid_exchange(const uint8_t* report, uint8_t* reply) {
   std::memset(reply, 0, kHidPayloadSize);
   hid_write_report(0, report, kHidPayloadSize, kHidTimeoutMs);
-  hid_read_report(0, reply, kHidPayloadSize, kHidTimeoutMs);
+  return hid_read_report(0, reply, kHidPayloadSize, kHidTimeoutMs);
 }
 
 }  // namespace cartdump

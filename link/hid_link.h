@@ -53,8 +53,16 @@ const char* hid_device_path(int index);
 // hid_open_devices. Closing a closed or unlisted device does nothing.
 void hid_close_device(int index);
 
-// Prints "err <code>: <text>\n" for the host's last error to standard output.
+// Whether an opened device passes the filters as hid_open_devices tests them: its vendor and
+// product ids, then the usage page and usage of its top-level collection. A filter of 0 or less
+// matches anything; a device that cannot be described does not pass.
+bool hid_device_matches(HidBackendDevice* device, int vendor_id, int product_id, int usage_page, int usage);
+
+// Prints "err <code>: <text>\n" for the host's last error to standard output, or to standard
+// error once hid_set_error_stream(1) has been called (a run whose standard output carries data
+// alone); hid_set_error_stream(0) goes back to standard output.
 void hid_report_error();
+void hid_set_error_stream(int standard_error);
 
 // The list itself, which owns its entries: an appended entry is allocated with new and freed by
 // hid_list_clear. hid_list_at walks index steps from the head (index 0 or less: the head) and
@@ -66,8 +74,9 @@ void hid_list_clear();
 
 // The system's exchanges with device 0: one 64-byte report written, and for hid_exchange one
 // 64-byte reply read into reply, cleared first, so that it stays all zero when no reply came.
-// The results of the transfers are not used; a failure has printed its line.
+// The system does not use the results of the transfers; a failure has printed its line.
+// hid_exchange returns what the read returned (above 0 when a reply came).
 void hid_send(const uint8_t* report);
-void hid_exchange(const uint8_t* report, uint8_t* reply);
+int hid_exchange(const uint8_t* report, uint8_t* reply);
 
 }  // namespace cartdump

@@ -1,10 +1,12 @@
 // The HID report link's host side on Linux and macOS, on hidapi (the hidraw flavour on Linux).
 //
 // How it meets hid_backend.h: the set is a snapshot of hid_enumerate(0, 0), one interface per
-// device path; hid_open_path opens it; hid_get_device_info gives vendor, product, usage page and
+// device path, with the vendor and product ids the enumeration read from sysfs without opening the
+// device; hid_open_path opens it; hid_get_device_info gives vendor, product, usage page and
 // usage; a read is hid_read_timeout into the bytes after the report id, a write is hid_write of the
 // whole report (report id 0 first). The link state is hid_init and a mutex per direction. The
-// error code is the errno of the failed call, its text strerror's.
+// error code is the errno of the failed call, its text strerror's; EACCES and EPERM
+// are access refused.
 //
 // hidapi's transfers are synchronous: a read waits at most its time-out and leaves nothing in
 // flight, so a timed-out read needs no cancelling.
@@ -23,8 +25,14 @@
 
 namespace cartdump {
 
+struct HidInterfaceId {
+  uint16_t vendor_id;
+  uint16_t product_id;
+};
+
 struct HidInterfaceSet {
   std::vector<std::string> paths;
+  std::vector<HidInterfaceId> ids;  // one per path
 };
 
 struct HidBackendDevice {
@@ -62,6 +70,7 @@ HidInterfaceSet* hid_backend_open_set() {
     // the first stands for the interface.
     if (d->path != nullptr && (set->paths.empty() || set->paths.back() != d->path)) {
       set->paths.emplace_back(d->path);
+      set->ids.push_back({d->vendor_id, d->product_id});
     }
   }
   hid_free_enumeration(devices);
@@ -80,6 +89,15 @@ HidInterfaceStatus hid_backend_interface_path(HidInterfaceSet* set, uint32_t ind
   }
   std::memcpy(path, p.c_str(), p.size() + 1);
   return HidInterfaceStatus::found;
+}
+
+bool hid_backend_interface_ids(HidInterfaceSet* set, uint32_t index, uint16_t& vendor_id, uint16_t& product_id) {
+  if (index >= set->ids.size()) {
+    return false;
+  }
+  vendor_id = set->ids[index].vendor_id;
+  product_id = set->ids[index].product_id;
+  return true;
 }
 
 HidBackendDevice* hid_backend_open(const char* path) {
@@ -162,5 +180,7 @@ void hid_backend_error_text(long code, char* text, uint32_t capacity) {
   const char* message = code != 0 ? std::strerror(static_cast<int>(code)) : "";
   std::snprintf(text, capacity, "%s", message);
 }
+
+bool hid_backend_access_denied(long code) { return code == EACCES || code == EPERM; }
 
 }  // namespace cartdump

@@ -10,6 +10,9 @@
 //     DIGCF_DEVICEINTERFACE; an interface by index is SetupDiEnumDeviceInterfaces
 //     (ERROR_NO_MORE_ITEMS: end) and its path comes from SetupDiGetDeviceInterfaceDetailA, asked
 //     twice (size, then record), the record freed once the path is copied.
+//   - The ids of an interface without opening it for transfers: its path opened with access 0
+//     (CreateFileA, which works where the device cannot be opened for reading and writing) and
+//     HidD_GetAttributes.
 //   - Open is CreateFileA with GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
 //     OPEN_EXISTING, FILE_FLAG_OVERLAPPED; the opened device is that overlapped file handle.
 //   - Attributes are HidD_GetAttributes; caps are HidD_GetPreparsedData, HidP_GetCaps and
@@ -22,7 +25,8 @@
 //     which live on the caller's stack. Otherwise GetOverlappedResult with bWait = FALSE gives the
 //     byte count.
 //   - The error code is GetLastError() taken at the failure (before the cancel, which may change
-//     it), its text FormatMessageA from the system message table in the default language.
+//     it), its text FormatMessageA from the system message table in the default language;
+//     ERROR_ACCESS_DENIED is access refused.
 #include <windows.h>
 // The HID and SetupAPI headers need windows.h first. MinGW's hidsdi.h declares its functions
 // without C linkage of its own.
@@ -62,6 +66,18 @@ DirectionState write_state;
 DWORD last_error = 0;
 
 DirectionState& state_of(HidDirection direction) { return direction == HidDirection::read ? read_state : write_state; }
+
+// The vendor and product ids of an open handle, of any access.
+bool handle_ids(HANDLE handle, uint16_t& vendor_id, uint16_t& product_id) {
+  HIDD_ATTRIBUTES attributes{};
+  attributes.Size = sizeof attributes;
+  if (!::HidD_GetAttributes(handle, &attributes)) {
+    return false;
+  }
+  vendor_id = attributes.VendorID;
+  product_id = attributes.ProductID;
+  return true;
+}
 
 struct FreeDeleter {
   void operator()(void* p) const { std::free(p); }
@@ -156,6 +172,21 @@ HidInterfaceStatus hid_backend_interface_path(HidInterfaceSet* set, uint32_t ind
   return HidInterfaceStatus::found;
 }
 
+bool hid_backend_interface_ids(HidInterfaceSet* set, uint32_t index, uint16_t& vendor_id, uint16_t& product_id) {
+  char path[kHidPathCapacity];
+  if (hid_backend_interface_path(set, index, path, kHidPathCapacity) != HidInterfaceStatus::found) {
+    return false;
+  }
+  HANDLE handle =
+      ::CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  const bool got = handle_ids(handle, vendor_id, product_id);
+  ::CloseHandle(handle);
+  return got;
+}
+
 HidBackendDevice* hid_backend_open(const char* path) {
   HANDLE handle = ::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
@@ -178,14 +209,7 @@ void hid_backend_close(HidBackendDevice* device) {
 }
 
 bool hid_backend_attributes(HidBackendDevice* device, uint16_t& vendor_id, uint16_t& product_id) {
-  HIDD_ATTRIBUTES attributes{};
-  attributes.Size = sizeof attributes;
-  if (!::HidD_GetAttributes(device->handle, &attributes)) {
-    return false;
-  }
-  vendor_id = attributes.VendorID;
-  product_id = attributes.ProductID;
-  return true;
+  return handle_ids(device->handle, vendor_id, product_id);
 }
 
 bool hid_backend_caps(HidBackendDevice* device, uint16_t& usage_page, uint16_t& usage) {
@@ -249,5 +273,7 @@ void hid_backend_error_text(long code, char* text, uint32_t capacity) {
                                    capacity, nullptr);
   text[n < capacity ? n : capacity - 1] = '\0';
 }
+
+bool hid_backend_access_denied(long code) { return code == ERROR_ACCESS_DENIED; }
 
 }  // namespace cartdump

@@ -14,6 +14,9 @@ base_packages=(cmake ninja-build g++ googletest pkg-config libfuse3-dev fuse3 li
 # The Windows cross build and Wine, which runs its tests; libgcrypt built for MinGW, linked
 # statically (CLI11 and nlohmann-json are header-only and come from the base packages).
 windows_packages=(g++-mingw-w64-x86-64 wine64 libgcrypt-mingw-w64-dev)
+# The packages (scripts/package.sh, the package stage of scripts/test.sh): dpkg-shlibdeps, which
+# reads the Debian package's dependencies off the programs.
+package_packages=(dpkg-dev)
 # The fuzz build: clang with libFuzzer and the sanitizers' runtimes.
 fuzz_packages=(clang libclang-rt-dev)
 fuzz_cmake_options=(-DCARTDUMP_FUZZ=ON -DCARTDUMP_TESTS=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)

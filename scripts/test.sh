@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds, and runs the whole suite, first in build/,
-# then with AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/, then cross-built for
-# Windows in build-win/ and run under Wine, then each fuzz target of fuzz/ for a few seconds from
-# its seed corpus in build-fuzz/ (clang and libFuzzer).
+# then the Debian package of that build, installed into a scratch root (the tests labelled
+# package), then with AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/, then
+# cross-built for Windows in build-win/ and run under Wine, then each fuzz target of fuzz/ for a
+# few seconds from its seed corpus in build-fuzz/ (clang and libFuzzer).
 #   scripts/test.sh [--valgrind]
 # --valgrind adds a pass of the unit and platform test programs of build/ under valgrind's memcheck,
 # each program one result: passed when valgrind reports no error and no leak.
@@ -50,15 +51,18 @@ junit_counts() {
     END { tally(); print passed + 0, failed + 0, skipped + 0 }' "$1"
 }
 
-# Runs ctest in a build directory and adds the counts of its JUnit report (DIR/ctest-junit.xml)
-# to the totals. ctest's exit status has to agree: a failing ctest whose report holds no failed
-# test (no tests at all, or ctest itself in trouble) makes the stage broken.
+# Runs ctest in a build directory and adds the counts of its JUnit report (DIR/REPORT) to the
+# totals; any further arguments go to ctest (a label to run or leave out). ctest's exit status has
+# to agree: a failing ctest whose report holds no failed test (no tests at all, or ctest itself in
+# trouble) makes the stage broken.
+#   run_suite NAME DIR REPORT [CTEST_ARGS...]
 run_suite() {
-  local name=$1 dir=$2
+  local name=$1 dir=$2 report=$3
+  shift 3
   echo "== $name: running tests in $dir"
-  local junit="$repo_root/$dir/ctest-junit.xml"
+  local junit="$repo_root/$dir/$report"
   rm -f "$junit"
-  ctest --test-dir "$repo_root/$dir" --output-on-failure --timeout 600 -j2 --no-tests=error --output-junit "$junit"
+  ctest --test-dir "$repo_root/$dir" --output-on-failure --timeout 600 -j2 --no-tests=error --output-junit "$junit" "$@"
   local status=$?
   if [ ! -s "$junit" ]; then
     broken+=("$name: ctest gave no report (status $status)")
@@ -75,13 +79,14 @@ run_suite() {
   fi
 }
 
-# Builds a directory and runs its suite; a build that fails counts as broken.
+# Builds a directory and runs its suite, all but the package tests (the package stage's); a build
+# that fails counts as broken.
 build_and_run() {
   local name=$1 dir=$2
   shift 2
   echo "== $name: building $dir"
   if configure_and_build "$dir" "$@"; then
-    run_suite "$name" "$dir"
+    run_suite "$name" "$dir" ctest-junit.xml -LE package
   else
     broken+=("$name: build failed")
   fi
@@ -117,8 +122,24 @@ build_and_run_windows() {
   fi
   wine_prefix=$prefix
   "$repo_root/scripts/wine-run.sh" "$prefix" --hold || echo "$name: no Wine server held; tests start slower"
-  run_suite "$name" "$dir"
+  run_suite "$name" "$dir" ctest-junit.xml
   release_wine
+}
+
+# The package stage: the Debian package of a build that is already there (cpack -G DEB, no other
+# build), unpacked with dpkg -x into a scratch root, its programs run from there: the tests
+# labelled package (tests/installed_package.sh), reported in DIR/ctest-junit-package.xml.
+run_package_stage() {
+  local name=$1 dir=$2
+  if ! ensure_packages "${package_packages[@]}"; then
+    broken+=("$name: packages could not be installed")
+    return
+  fi
+  if [ ! -f "$repo_root/$dir/CTestTestfile.cmake" ]; then
+    broken+=("$name: $dir was not built")
+    return
+  fi
+  run_suite "$name" "$dir" ctest-junit-package.xml -L package
 }
 
 # The fuzz targets, each fuzzing for a few seconds as a CTest test of build-fuzz/.
@@ -167,6 +188,7 @@ trap 'release_wine; undo_cartsim_mounts' EXIT
 ensure_packages "${base_packages[@]}" || broken+=("packages could not be installed")
 
 build_and_run native build
+run_package_stage package build
 build_and_run sanitizers build-asan -DCARTDUMP_SANITIZE=ON
 build_and_run_windows windows build-win
 build_and_run_fuzz fuzz build-fuzz

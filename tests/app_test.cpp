@@ -91,6 +91,7 @@ TEST(Options, ParseOrSayWhyNot) {
     bool z64;
     bool json;
     const char* catalogue;
+    bool devices = false;
   };
   const Case cases[] = {
       {{"--info", "a.z64"}, kOptionsRun, "a.z64", "", false, false, nullptr},
@@ -106,6 +107,15 @@ TEST(Options, ParseOrSayWhyNot) {
       {{"--info", "a", "--z64"}, 2, nullptr, "", false, false, nullptr},
       {{"stray"}, 2, nullptr, "", false, false, nullptr},
       {{"--catalogue"}, 2, nullptr, "", false, false, nullptr},
+      {{"--devices"}, kOptionsRun, nullptr, "", false, false, nullptr, true},
+      {{"--devices", "--json"}, kOptionsRun, nullptr, "", false, true, nullptr, true},
+      // --devices dumps nothing and reports on no image
+      {{"--devices", "--info", "a"}, 2, nullptr, "", false, false, nullptr},
+      {{"--devices", "-o", "b"}, 2, nullptr, "", false, false, nullptr},
+      {{"--devices", "--z64"}, 2, nullptr, "", false, false, nullptr},
+      {{"--catalogue", "c.ini", "--devices"}, 2, nullptr, "", false, false, nullptr},
+      {{"--devices", "--size", "8"}, 2, nullptr, "", false, false, nullptr},
+      {{"--verify", "--devices"}, 2, nullptr, "", false, false, nullptr},
   };
   for (const Case& c : cases) {
     std::vector<const char*> argv{"n64dump"};
@@ -123,6 +133,7 @@ TEST(Options, ParseOrSayWhyNot) {
     EXPECT_EQ(options.json, c.json);
     EXPECT_EQ(options.catalogue_given, c.catalogue != nullptr);
     EXPECT_EQ(options.catalogue, c.catalogue != nullptr ? c.catalogue : "");
+    EXPECT_EQ(options.devices, c.devices);
   }
 }
 

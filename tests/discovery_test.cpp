@@ -20,26 +20,12 @@ namespace {
 std::string text(const std::array<char, kNameCapacity>& field) { return field.data(); }
 std::string root_text() { return device_state.drive_root.data(); }
 
-class Discovery : public DeviceTest {
+class Discovery : public DiscoveryTest {
  protected:
-  void SetUp() override {
-    DeviceTest::SetUp();
-    fake_hid_reset();
-    fake_drive_walk_reset();
-    // discovery starts from a clean record, not from the fixture's root
-    device_state = DeviceState{};
-  }
-  void TearDown() override {
-    fake_hid_reset();
-    fake_drive_walk_reset();
-    DeviceTest::TearDown();
-  }
-
   // The model device as a HID device.
   void plug_in_hid(int listed_from = 1) {
     fake_hid().interfaces = {{.path = "hid-0", .device = &device(), .listed_from = listed_from}};
   }
-  std::vector<FakeVolume>& volumes() { return fake_drive_walk().volumes; }
   std::vector<std::string> paths_touched() {
     std::vector<std::string> paths;
     for (const FileCall& c : calls()) paths.push_back(c.path);
@@ -165,6 +151,29 @@ TEST_F(Discovery, RemovableDrivesWithoutAnIdentityBlockArePassedOver) {
     ASSERT_FALSE(calls().empty());
     EXPECT_EQ(calls()[0].path, "D:\\T-DRIVER.DMP");
     EXPECT_EQ(calls()[0].offset, kIdentityOffset);
+  }
+}
+
+// Every probe of the walk, and the label of the drive it finds, happen with the host told not to
+// ask the user about drives without a medium; the setting before is back once the walk is over,
+// whether it found a drive or not.
+TEST_F(Discovery, TheWalkKeepsTheHostQuietWhileItProbes) {
+  for (const bool found : {true, false}) {
+    SCOPED_TRACE(found ? "the device is found" : "no device");
+    fake_drive_walk_reset();
+    clear_record();
+    volumes() = {{"C:\\", false, "SYSTEM"}, {"D:\\", true, "EMPTY"}};
+    if (found) volumes().push_back({"E:\\", true, "CARTDRIVE"});
+    EXPECT_EQ(open_device(), found);
+    ASSERT_FALSE(calls().empty());
+    for (size_t i = 0; i < calls().size(); ++i) {
+      EXPECT_TRUE(fake_drive_walk_call_quiet(i)) << calls()[i].path << " at " << calls()[i].offset;
+    }
+    EXPECT_EQ(fake_drive_walk().labels_quiet, std::vector<bool>(found ? 1 : 0, true));
+    EXPECT_EQ(fake_drive_walk().quiet_depth, 0u);
+    EXPECT_TRUE(fake_drive_walk().quiet_starts.empty());
+    // The walk, and the identification of the drive found (after the reader's lock is taken).
+    EXPECT_EQ(fake_drive_walk().quiet_spans.size(), found ? 2u : 1u);
   }
 }
 

@@ -1,7 +1,12 @@
 // The Linux drive walk on a mountinfo file and a sysfs tree made in a scratch directory, and
 // discovery pointed at a directory through the walk's two overrides, on the real platform files.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +18,7 @@
 #include "link/device_state.h"
 #include "link/discovery.h"
 #include "link/drive_walk_posix.h"
+#include "link/hid_backend.h"
 #include "link/hid_link.h"
 #include "link/sector.h"
 
@@ -203,6 +209,35 @@ TEST(HidHost, EnumeratingForAnAbsentDeviceListsNothing) {
   uint8_t report[64] = {0x10};
   EXPECT_EQ(hid_write_report(0, report, 64, 100), -1);
   EXPECT_EQ(hid_read_report(0, report, 64, 100), -1);
+}
+
+// A failed open gives the system's reason. Refused access (EACCES, EPERM) is what n64dump --devices
+// turns into the hint about the udev rule: a hidraw node the user may not open is played by a file
+// of mode 0, opened by a process that is not root.
+TEST(HidHost, AFailedOpenGivesTheSystemsReason) {
+  EXPECT_EQ(hid_backend_open("/nonexistent/hidraw99"), nullptr);
+  EXPECT_EQ(hid_backend_error_code(), ENOENT);
+  EXPECT_FALSE(hid_backend_access_denied(ENOENT));
+  EXPECT_TRUE(hid_backend_access_denied(EACCES));
+  EXPECT_TRUE(hid_backend_access_denied(EPERM));
+
+  char node[] = "/tmp/cartdump-hidraw-XXXXXX";
+  const int fd = ::mkstemp(node);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  ASSERT_EQ(::chmod(node, 0), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::getuid() == 0 && ::setuid(65534) != 0) ::_exit(100);
+    const bool opened = hid_backend_open(node) != nullptr;
+    ::_exit(opened ? 101 : static_cast<int>(hid_backend_error_code() & 0x7F));
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ::unlink(node);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), EACCES);
 }
 
 }  // namespace

@@ -63,5 +63,24 @@ TEST(DriveWalkWin32, LabelsAreAskedOfOneDrive) {
   EXPECT_STREQ(label, "");
 }
 
+// The guard around the walk's probes adds SEM_FAILCRITICALERRORS to whatever error mode the process
+// has, and puts that mode back when it ends. (That the walk passes over an empty removable drive
+// is tested end to end under Wine.)
+TEST(DriveWalkWin32, TheQuietGuardAddsFailCriticalErrorsAndPutsTheModeBack) {
+  // SetErrorMode gives the mode it replaces: reading the mode means setting it back at once.
+  const auto mode_now = [] {
+    const UINT mode = ::SetErrorMode(0);
+    ::SetErrorMode(mode);
+    return mode;
+  };
+  const UINT original = ::SetErrorMode(SEM_NOGPFAULTERRORBOX);
+  {
+    const DriveWalkQuiet quiet;
+    EXPECT_EQ(mode_now(), static_cast<UINT>(SEM_NOGPFAULTERRORBOX | SEM_FAILCRITICALERRORS));
+  }
+  EXPECT_EQ(mode_now(), static_cast<UINT>(SEM_NOGPFAULTERRORBOX));
+  ::SetErrorMode(original);
+}
+
 }  // namespace
 }  // namespace cartdump

@@ -275,13 +275,43 @@ TEST_F(HidLink, UnlistedOrClosedDevicesRefuseTransfersSilently) {
   EXPECT_EQ(hid().open_handles, 0);
 }
 
+TEST_F(HidLink, ExchangeGivesWhatTheReadGave) {
+  open_model_device();
+  const std::array<uint8_t, 64> name_query{0x11};
+  std::array<uint8_t, 64> reply{};
+  EXPECT_EQ(hid_exchange(name_query.data(), reply.data()), 64);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(reply.data())), device_.config.name);
+  hid().coming = {FakeTransfer::normal, FakeTransfer::fail};
+  CaptureStdout();
+  EXPECT_EQ(hid_exchange(name_query.data(), reply.data()), -1);
+  EXPECT_EQ(GetCapturedStdout(), "err 1167: The device is not connected.\n");
+}
+
+// A run whose standard output carries data alone sends the error lines to standard error.
+TEST_F(HidLink, ErrorLinesGoWhereTheRunSendsThem) {
+  open_model_device();
+  const std::array<uint8_t, 64> report{0x12};
+  for (const int to_stderr : {1, 0}) {
+    SCOPED_TRACE(to_stderr);
+    hid_set_error_stream(to_stderr);
+    hid().coming = {FakeTransfer::fail};
+    CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(hid_write_report(0, report.data(), 64, 100), -1);
+    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string out = GetCapturedStdout();
+    EXPECT_EQ(to_stderr ? err : out, "err 1167: The device is not connected.\n");
+    EXPECT_EQ(to_stderr ? out : err, "");
+  }
+}
+
 TEST_F(HidLink, ExchangeClearsTheReplyWhenNothingComes) {
   hid().interfaces = {{.path = "silent"}};  // a device that never answers
   ASSERT_EQ(hid_open_devices(1, -1, -1, -1, -1), 1);
   std::array<uint8_t, 64> report{0x13};
   std::array<uint8_t, 64> reply;
   reply.fill(0xAB);
-  hid_exchange(report.data(), reply.data());
+  EXPECT_EQ(hid_exchange(report.data(), reply.data()), 0) << "what the read gave: no reply in time";
   EXPECT_EQ(reply, (std::array<uint8_t, 64>{}));
   ASSERT_EQ(hid().transfers.size(), 2u);
   EXPECT_EQ(hid().transfers[0].direction, HidDirection::write);

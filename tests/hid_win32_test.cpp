@@ -41,6 +41,24 @@ TEST(HidWin32, ErrorTextsComeFromTheSystem) {
   EXPECT_LT(std::string(small.data(), small.size()).find('\0'), small.size());
 }
 
+// A failed open gives the system's code; ERROR_ACCESS_DENIED is refused access (n64dump --devices
+// adds a hint for it). An enumeration that lists no interface tells no ids.
+TEST(HidWin32, AFailedOpenGivesTheSystemsCode) {
+  EXPECT_EQ(hid_backend_open("\\\\.\\cartdump-no-such-device"), nullptr);
+  EXPECT_EQ(hid_backend_error_code(), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(hid_backend_access_denied(ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(hid_backend_access_denied(ERROR_ACCESS_DENIED));
+  HidInterfaceSet* set = hid_backend_open_set();
+  ASSERT_NE(set, nullptr);
+  std::array<char, kHidPathCapacity> path{};
+  uint32_t index = 0;
+  while (hid_backend_interface_path(set, index, path.data(), kHidPathCapacity) != HidInterfaceStatus::end) ++index;
+  uint16_t vendor = 0;
+  uint16_t product = 0;
+  EXPECT_FALSE(hid_backend_interface_ids(set, index, vendor, product));
+  hid_backend_close_set(set);
+}
+
 class HidOverPipe : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -14,7 +14,13 @@
 # prefix is one of this test's own, its server restarted after each change; the prefix that the
 # other tests share keeps its server running and never sees drive E:.
 #
+# Drive D: is a removable drive without a medium, a floppy drive whose link leads nowhere, ahead
+# of E: in the walk, which must pass over it (without a dialog: the walk sets
+# SEM_FAILCRITICALERRORS while it probes).
+#
 # Checked:
+#   - n64dump.exe --devices --json lists D: as removable without an identity block and E: as the
+#     reader with its name, chooses E:, exits 0, and sends cartsim not one command sector;
 #   - n64dump.exe, run in an empty working directory with standard input at its end, finds the
 #     drive by itself, dumps a 16 MiB image byte-identical to the cartridge (replacing an older
 #     file of the same name) and exits 0;
@@ -49,10 +55,10 @@ readonly prefix="$work/wineprefix-drive"
 
 tmp=$(mktemp -d "$work/n64dump_wine_e2e.XXXXXX") || exit 1
 
-remove_drive_e() { rm -f "$prefix/dosdevices/e:"; }
+remove_drives() { rm -f "$prefix/dosdevices/d:" "$prefix/dosdevices/e:"; }
 
 cleanup() {
-  remove_drive_e
+  remove_drives
   # Nothing of this prefix outlives the test.
   [ -f "$prefix/.ready" ] && "$wine_run" "$prefix" --release
   stop_cartsim
@@ -92,14 +98,22 @@ expect_status() {
   fi
 }
 
-# The prefix of this test with drive E: as it should be, and its server restarted, so that the
-# mount manager reads the drives anew. With an argument, E: links there and is removable.
-set_drive_e() {
-  remove_drive_e
+# Makes a drive letter of the prefix a link to a directory, typed removable (a floppy drive).
+removable_drive() {
+  local letter=$1 target=$2
+  ln -s "$target" "$prefix/dosdevices/$letter:"
+  "$wine_run" "$prefix" reg add 'HKLM\Software\Wine\Drives' /v "$letter:" /d floppy /f >/dev/null ||
+    { fail "the registry value for drive ${letter^^}: could not be set"; return 1; }
+}
+
+# The prefix of this test with its drives as they should be, and its server restarted, so that the
+# mount manager reads the drives anew: D: a removable drive without a medium, and with an
+# argument, E: a removable drive linked there.
+set_drives() {
+  remove_drives
+  removable_drive d "$tmp/no-medium" || return 1
   if [ $# -eq 1 ]; then
-    ln -s "$1" "$prefix/dosdevices/e:"
-    "$wine_run" "$prefix" reg add 'HKLM\Software\Wine\Drives' /v e: /d floppy /f >/dev/null ||
-      { fail "the registry value for drive E: could not be set"; return 1; }
+    removable_drive e "$1" || return 1
   fi
   "$wine_run" "$prefix" --release
 }
@@ -128,10 +142,12 @@ process_below() {
   return 1
 }
 
-# Runs n64dump.exe in a directory with standard input at its end; its stdout into a file.
+# Runs n64dump.exe in a directory with standard input at its end, with any arguments given; its
+# stdout into a file.
 run_windows() {
   local dir=$1
-  (cd "$dir" && "$wine_run" "$prefix" "$exe" </dev/null >"$dir.out" 2>"$dir.err")
+  shift
+  (cd "$dir" && "$wine_run" "$prefix" "$exe" "$@" </dev/null >"$dir.out" 2>"$dir.err")
 }
 
 # Runs the native n64dump in a directory, its volume walk shown a fixed volume and behind it the
@@ -148,7 +164,7 @@ echo "== the Wine prefix of this test: $prefix"
 "$wine_run" "$prefix" || { echo "FAIL: the Wine prefix could not be created"; exit 1; }
 
 echo "== cartsim with a 16 MiB cartridge, byte-swapped, on $tmp/mnt"
-mkdir -p "$tmp/mnt" "$tmp/win" "$tmp/linux" "$tmp/win-nodevice" "$tmp/linux-nodevice"
+mkdir -p "$tmp/mnt" "$tmp/win" "$tmp/linux" "$tmp/win-nodevice" "$tmp/linux-nodevice" "$tmp/win-devices"
 "$native_bin/testrom" --seed 64 --size 16M --order byteswapped -o "$tmp/cart.v64" || { echo "FAIL: testrom"; exit 1; }
 start_cartsim "$tmp/mnt" "$tmp/ready" "$tmp/cartsim.err" --rom "$tmp/cart.v64" --direct-io --name "$device_name" \
   --log "$tmp/cartsim.log" 2>&1 || { echo "FAIL: cartsim did not mount"; exit 1; }
@@ -165,8 +181,36 @@ start_cartsim "$tmp/mnt" "$tmp/ready" "$tmp/cartsim.err" --rom "$tmp/cart.v64" -
   printf '\nWrite rom to file Dump16M.n64(%dbytes).' "$image_size"
 } >"$tmp/expected.out"
 
+echo "== n64dump.exe --devices with an empty removable drive at D: and the device at E:"
+set_drives "$tmp/mnt" || exit 1
+run_windows "$tmp/win-devices" --devices --json
+expect_status "n64dump.exe --devices" $? 0
+if python3 - "$tmp/win-devices.out" "$device_name" <<'CHECK'; then
+import json, sys
+survey = json.load(open(sys.argv[1]))
+volumes = [(v["root"], v["removable"], v["reader"], v["name"]) for v in survey["volumes"]]
+want_d, want_e = ("D:\\", True, False, None), ("E:\\", True, True, sys.argv[2])
+problems = []
+if want_d not in volumes or want_e not in volumes or volumes.index(want_d) > volumes.index(want_e):
+    problems.append("volumes %r lack %r then %r" % (volumes, want_d, want_e))
+if survey["chosen"] != "E:\\":
+    problems.append("chosen %r" % survey["chosen"])
+if survey["hid"] != []:
+    problems.append("hid %r" % survey["hid"])
+print("\n".join(problems))
+sys.exit(1 if problems else 0)
+CHECK
+  echo "ok: the walk passes over the empty removable D: and chooses E:"
+else
+  fail "n64dump.exe --devices --json: $(head -c 600 "$tmp/win-devices.out")"
+fi
+if [ -s "$tmp/cartsim.log" ]; then
+  fail "--devices sent cartsim commands: $(head -n 3 "$tmp/cartsim.log")"
+else
+  echo "ok: --devices sent cartsim no command"
+fi
+
 echo "== n64dump.exe with the device at E:"
-set_drive_e "$tmp/mnt" || exit 1
 # An older image of the same name is replaced.
 head -c 1000 /dev/urandom >"$tmp/win/Dump16M.n64"
 started=$SECONDS
@@ -232,8 +276,8 @@ leftover=$(find "$tmp/interrupted" -name '*.part')
 [ -z "$leftover" ] && echo "ok: no partial file is left" || fail "partial files left: $leftover"
 stop_cartsim
 
-echo "== no device"
-set_drive_e || exit 1
+echo "== no device (D: still there, empty)"
+set_drives || exit 1
 run_windows "$tmp/win-nodevice"
 expect_status "n64dump.exe without a device" $? 1
 printf 'Open device error.\nPlease press any key to exit...\n' >"$tmp/nodevice.expected"

@@ -1,5 +1,7 @@
 #include "tests/support/device_test.h"
 
+#include "tests/support/fake_hid.h"
+
 namespace cartdump::test {
 
 void DeviceTest::SetUp() {
@@ -23,6 +25,19 @@ void DeviceTest::restart() {
 void DeviceTest::clear_record() {
   device().log.clear();
   memory_drive_calls().clear();
+}
+
+void DiscoveryTest::SetUp() {
+  DeviceTest::SetUp();
+  fake_hid_reset();
+  fake_drive_walk_reset();
+  device_state = DeviceState{};
+}
+
+void DiscoveryTest::TearDown() {
+  fake_hid_reset();
+  fake_drive_walk_reset();
+  DeviceTest::TearDown();
 }
 
 }  // namespace cartdump::test

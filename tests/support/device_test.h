@@ -1,6 +1,9 @@
 // A fixture with a model device on the in-memory drive, attached at the Windows-style root "E:\\",
 // and that root in the DeviceState. A fixture configures its device by overriding configure(); a
 // test that needs another device changes config and calls restart().
+//
+// DiscoveryTest is the same for discovery: the fake HID host side and the fake volume list start
+// empty, and the DeviceState clear (discovery starts from a clean record, not the fixture's root).
 #pragma once
 
 #include <memory>
@@ -11,6 +14,7 @@
 
 #include "link/device_state.h"
 #include "sim/device.h"
+#include "tests/support/fake_drive_walk.h"
 #include "tests/support/memory_drive.h"
 
 namespace cartdump::test {
@@ -35,6 +39,15 @@ class DeviceTest : public ::testing::Test {
 
  private:
   std::unique_ptr<sim::Device> device_;
+};
+
+class DiscoveryTest : public DeviceTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // The host's volumes, as the fake volume list gives them.
+  std::vector<FakeVolume>& volumes() { return fake_drive_walk().volumes; }
 };
 
 }  // namespace cartdump::test

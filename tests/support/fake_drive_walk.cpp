@@ -5,6 +5,7 @@
 
 #include "link/drive_walk.h"
 #include "tests/support/fake_breach.h"
+#include "tests/support/memory_drive.h"
 
 namespace cartdump {
 namespace {
@@ -35,6 +36,7 @@ bool drive_walk_label(const DriveVolume& volume, char* label, uint32_t capacity)
   label[0] = '\0';
   const std::string root(volume.root.data());
   walk.label_requests.push_back(root);
+  walk.labels_quiet.push_back(walk.quiet_depth > 0);
   const auto it = std::find_if(walk.volumes.begin(), walk.volumes.end(),
                                [&](const test::FakeVolume& v) { return v.root == root; });
   if (it == walk.volumes.end() || it->label.empty()) {
@@ -46,11 +48,31 @@ bool drive_walk_label(const DriveVolume& volume, char* label, uint32_t capacity)
   return true;
 }
 
+// The setting is a depth, so that quiet spans may nest as the host's error mode does.
+uint32_t drive_walk_quiet_begin() {
+  walk.quiet_starts.push_back(test::memory_drive_calls().size());
+  return walk.quiet_depth++;
+}
+
+void drive_walk_quiet_end(uint32_t previous) {
+  if (!test::fake_holds(!walk.quiet_starts.empty(), "a quiet span ended that was not begun")) {
+    return;
+  }
+  walk.quiet_spans.push_back({walk.quiet_starts.back(), test::memory_drive_calls().size()});
+  walk.quiet_starts.pop_back();
+  walk.quiet_depth = previous;
+}
+
 namespace test {
 
 FakeDriveWalk& fake_drive_walk() { return walk; }
 
 void fake_drive_walk_reset() { walk = FakeDriveWalk{}; }
+
+bool fake_drive_walk_call_quiet(size_t index) {
+  return std::any_of(walk.quiet_spans.begin(), walk.quiet_spans.end(),
+                     [&](const QuietSpan& span) { return index >= span.first && index < span.end; });
+}
 
 }  // namespace test
 }  // namespace cartdump

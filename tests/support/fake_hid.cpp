@@ -134,6 +134,19 @@ HidInterfaceStatus hid_backend_interface_path(HidInterfaceSet* set, uint32_t ind
   return HidInterfaceStatus::found;
 }
 
+bool hid_backend_interface_ids(HidInterfaceSet* set, uint32_t index, uint16_t& vendor_id, uint16_t& product_id) {
+  if (index >= set->listed.size()) {
+    return false;
+  }
+  const test::FakeHidInterface& i = fake.interfaces[set->listed[index]];
+  if (i.ids_hidden) {
+    return false;
+  }
+  vendor_id = i.vendor_id;
+  product_id = i.product_id;
+  return true;
+}
+
 HidBackendDevice* hid_backend_open(const char* path) {
   const auto it = std::find_if(fake.interfaces.begin(), fake.interfaces.end(),
                                [&](const test::FakeHidInterface& i) { return i.path == path; });
@@ -142,7 +155,7 @@ HidBackendDevice* hid_backend_open(const char* path) {
     return nullptr;
   }
   if (it->open_fails) {
-    last_error = 5;
+    last_error = it->open_error;
     return nullptr;
   }
   fake.opened.push_back(path);
@@ -214,6 +227,8 @@ void hid_backend_error_text(long code, char* text, uint32_t capacity) {
   std::copy_n(source.begin(), n, text);
   text[n] = '\0';
 }
+
+bool hid_backend_access_denied(long code) { return code == fake.access_denied_code; }
 
 namespace test {
 

@@ -30,7 +30,9 @@ struct FakeHidInterface {
   sim::Device* device = nullptr;  // device_model: answers the reports; null: a device that never answers
   int listed_from = 1;            // the first enumeration (1, 2, ...) that lists it
   bool path_fails = false;
+  bool ids_hidden = false;  // the enumeration does not tell its ids (hid_backend_interface_ids)
   bool open_fails = false;
+  long open_error = 5;      // the host's error code when the open fails
   bool attributes_fail = false;
   bool caps_fail = false;
 };
@@ -72,6 +74,7 @@ struct FakeHid {
   std::deque<ScriptedTransfer> script;     // script: one per transfer
   long error_code = 1167;                  // what a failed transfer leaves as the host's error
   std::string error_text = "The device is not connected.";  // any bytes; the host's text for error_code
+  long access_denied_code = 13;            // the code that means access refused
 
   int link_states_created = 0;
   std::array<bool, 2> held{};  // the read and the write lock
